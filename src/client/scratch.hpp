@@ -1,0 +1,44 @@
+// Temporary arrays of a batch call. Batches of up to N records, the common
+// case, live on the stack and cost no allocation; larger ones take one
+// zero-filled heap block. A failed heap allocation is reported by ok() rather
+// than by an exception, so callers can answer VELK_ERR_NO_MEMORY before they
+// have touched anything.
+#pragma once
+
+#include <cstddef>
+#include <cstdlib>
+#include <type_traits>
+
+namespace velk {
+
+template <class T, std::size_t N>
+class ScratchArray {
+    static_assert(std::is_trivial_v<T>, "scratch records are plain C records");
+
+public:
+    explicit ScratchArray(std::size_t count) noexcept
+        : data_(count <= N ? local_ : static_cast<T*>(std::calloc(count, sizeof(T)))) {
+        if (count <= N) {
+            for (std::size_t i = 0; i < count; ++i) {
+                local_[i] = T{};
+            }
+        }
+    }
+    ~ScratchArray() {
+        if (data_ != local_) {
+            std::free(data_);
+        }
+    }
+    ScratchArray(const ScratchArray&) = delete;
+    ScratchArray& operator=(const ScratchArray&) = delete;
+
+    [[nodiscard]] bool ok() const noexcept { return data_ != nullptr; }
+    [[nodiscard]] T* data() noexcept { return data_; }
+    T& operator[](std::size_t i) noexcept { return data_[i]; }
+
+private:
+    T local_[N];
+    T* data_;
+};
+
+}  // namespace velk

@@ -1,0 +1,60 @@
+#include "client/text.hpp"
+
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+#include "client/constants.hpp"
+
+namespace velk {
+
+void copy_string(char* destination, std::size_t capacity, std::string_view source) noexcept {
+    if (destination == nullptr || capacity == 0) {
+        return;
+    }
+    const std::size_t length = source.size() < capacity - 1 ? source.size() : capacity - 1;
+    std::memcpy(destination, source.data(), length);
+    std::memset(destination + length, 0, capacity - length);
+}
+
+void copy_string(char* destination, std::size_t capacity, const char* source) noexcept {
+    if (destination == nullptr || capacity == 0) {
+        return;
+    }
+    // Only the part that can fit is measured: a text may be very long.
+    const std::size_t length = source != nullptr ? strnlen(source, capacity - 1) : 0;
+    copy_string(destination, capacity, std::string_view(source != nullptr ? source : "", length));
+}
+
+char* duplicate_string(const char* source) noexcept {
+    return duplicate_string(std::string_view(source));
+}
+
+char* duplicate_string(std::string_view source) noexcept {
+    // malloc, not new: the copy is handed to a C caller who releases it with
+    // free() through velk_query_result_free.
+    auto* copy = static_cast<char*>(std::malloc(source.size() + 1));
+    if (copy == nullptr) {
+        return nullptr;
+    }
+    std::memcpy(copy, source.data(), source.size());
+    copy[source.size()] = '\0';
+    return copy;
+}
+
+int saturating_get_status(std::size_t length) noexcept {
+    return length > static_cast<std::size_t>(INT_MAX) ? INT_MAX : static_cast<int>(length);
+}
+
+void write_location(char (&location)[256], std::string_view ns, std::string_view key) noexcept {
+    constexpr std::size_t kLimit = sizeof location - 1;
+    std::size_t used = 0;
+    for (const std::string_view piece : {kLocationPrefix, ns, std::string_view("/"), key}) {
+        const std::size_t take = piece.size() < kLimit - used ? piece.size() : kLimit - used;
+        std::memcpy(location + used, piece.data(), take);
+        used += take;
+    }
+    std::memset(location + used, 0, sizeof location - used);
+}
+
+}  // namespace velk

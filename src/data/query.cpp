@@ -1,0 +1,113 @@
+// Batch query and the release of its results: the one place where the
+// library hands memory to the caller. Every block comes from the C allocator
+// so that the caller's release (or velk_query_result_free) can free() it.
+#include <cstdlib>
+#include <cstring>
+
+#include "client/barrier.hpp"
+#include "client/constants.hpp"
+#include "client/store.hpp"
+#include "client/text.hpp"
+
+namespace velk {
+namespace {
+
+// Hangs copies of the entry's metadata (and, if asked, a detail record) on
+// the record. False when an allocation fails; whatever was attached by then
+// is still reachable from the record, so the release call can return it.
+bool attach_blocks(velk_query_result_t& result, const Entry& entry, bool include_details) noexcept {
+    if (const std::size_t n = entry.metadata_size(); n != 0) {
+        auto* pairs = static_cast<velk_meta_pair_t*>(std::calloc(n, sizeof(velk_meta_pair_t)));
+        if (pairs == nullptr) {
+            return false;
+        }
+        result.metadata = pairs;
+        // Counted before copying: the zero-filled array lets a release stop
+        // being exact about how far the copying got.
+        result.metadata_count = static_cast<int32_t>(n);
+        for (std::size_t j = 0; j < n; ++j) {
+            const MetaPair& pair = (*entry.metadata)[j];
+            pairs[j].key = duplicate_string(pair.key);
+            pairs[j].value = duplicate_string(pair.value);
+            if (pairs[j].key == nullptr || pairs[j].value == nullptr) {
+                return false;
+            }
+        }
+    }
+    if (include_details) {
+        auto* detail = static_cast<velk_query_detail_t*>(std::calloc(1, sizeof(velk_query_detail_t)));
+        if (detail == nullptr) {
+            return false;
+        }
+        result.details = detail;
+        result.detail_count = 1;
+        detail->tag = entry.tag;
+        detail->value_len = entry.value.size();
+        detail->timestamp_ms = kFixedTimeMs;
+    }
+    return true;
+}
+
+}  // namespace
+}  // namespace velk
+
+extern "C" {
+
+VELK_API int32_t velk_batch_query(velk_client* client, const char* ns, const char* const* keys,
+                                  int32_t count, const velk_query_options_t* options,
+                                  velk_query_result_t* results, int32_t result_capacity) {
+    using namespace velk;
+    if (client == nullptr || ns == nullptr || keys == nullptr || count <= 0 || results == nullptr ||
+        result_capacity < count) {
+        return VELK_ERR_INVALID_ARGUMENT;
+    }
+    const bool include_details = options != nullptr && options->include_details != 0;
+    return guarded([&]() -> int32_t {
+        const std::lock_guard guard(client->lock);
+        const Namespace* space = find_namespace(*client, ns);
+        for (int32_t i = 0; i < count; ++i) {
+            velk_query_result_t& result = results[i];
+            std::memset(&result, 0, sizeof result);
+            const char* key = keys[i];
+            if (key != nullptr) {
+                copy_string(result.key, sizeof result.key, key);
+            }
+            // The lookup goes by the whole key, not by the 255-byte copy.
+            const Entry* entry =
+                key != nullptr && space != nullptr ? find_in_namespace(*space, key) : nullptr;
+            if (entry == nullptr) {
+                copy_string(result.status, sizeof result.status, kQueryNotFound);
+                continue;
+            }
+            copy_string(result.status, sizeof result.status, kQueryFound);
+            result.replica_count = entry->replica_count;
+            result.value_len = entry->value.size();
+            if (!attach_blocks(result, *entry, include_details)) {
+                velk_query_result_free(results, i + 1);
+                return VELK_ERR_NO_MEMORY;
+            }
+        }
+        return count;
+    });
+}
+
+VELK_API void velk_query_result_free(velk_query_result_t* results, int32_t count) {
+    if (results == nullptr || count <= 0) {
+        return;
+    }
+    for (int32_t i = 0; i < count; ++i) {
+        velk_query_result_t& result = results[i];
+        for (int32_t j = 0; result.metadata != nullptr && j < result.metadata_count; ++j) {
+            std::free(const_cast<char*>(result.metadata[j].key));
+            std::free(const_cast<char*>(result.metadata[j].value));
+        }
+        std::free(result.metadata);
+        result.metadata = nullptr;
+        result.metadata_count = 0;
+        std::free(result.details);
+        result.details = nullptr;
+        result.detail_count = 0;
+    }
+}
+
+}  // extern "C"
