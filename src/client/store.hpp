@@ -107,8 +107,10 @@ velk_client* create_client() noexcept;
 }  // namespace velk
 
 // The handle. Declared incomplete in the public header; defined here, in the
-// global namespace, so that the C and C++ views name the same type.
-struct velk_client {
+// global namespace, so that the C and C++ views name the same type. Each
+// handle gets cache lines of its own: two handles used from two threads
+// never contend, not even through a shared line holding both locks.
+struct alignas(64) velk_client {
     std::mutex lock;
     velk::StringMap<velk::Namespace> namespaces;
     std::vector<velk_node_info_t> nodes;

@@ -249,12 +249,23 @@ TEST_F(AllocCounts, ReadsAndDeletesAllocateNothing) {
 }
 
 TEST_F(AllocCounts, PutAllocatesOnlyWhatTheEntryKeeps) {
-    // Overwriting existing keys: one block per value, nothing for the lookup.
-    std::vector<PutSpec> specs;
-    for (const auto& name : names) {
-        specs.push_back(PutSpec{name, std::string(100, 'w')});
-    }
-    PutBatch batch(specs);
     velk_put_result_t results[64];
-    EXPECT_EQ(count([&] { velk_batch_put(client.get(), "ns", batch.items.data(), 64, results, 64, nullptr); }), 64);
+    auto put_all = [&](const std::string& ns, size_t length) {
+        std::vector<PutSpec> specs;
+        for (const auto& name : names) {
+            specs.push_back(PutSpec{name, std::string(length, 'w')});
+        }
+        PutBatch batch(specs);
+        return count([&] { velk_batch_put(client.get(), ns.c_str(), batch.items.data(), 64, results, 64, nullptr); });
+    };
+    // Rewriting values of the same length reuses their buffers.
+    EXPECT_EQ(put_all("ns", 100), 0);
+    EXPECT_EQ(get_value(client.get(), "ns", names[5].c_str()), std::string(100, 'w'));
+    // Another length: one new buffer per value, nothing for the lookup.
+    EXPECT_EQ(put_all("ns", 50), 64);
+    // New keys: per item the value, the key text and the map node, plus
+    // the occasional growth of the bucket array.
+    const long fresh = put_all("fresh", 100);
+    EXPECT_GE(fresh, 3 * 64);
+    EXPECT_LE(fresh, 3 * 64 + 8);
 }

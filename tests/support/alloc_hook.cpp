@@ -14,11 +14,13 @@ using MallocFn = void* (*)(std::size_t);
 using CallocFn = void* (*)(std::size_t, std::size_t);
 using ReallocFn = void* (*)(void*, std::size_t);
 using FreeFn = void (*)(void*);
+using AlignedFn = void* (*)(std::size_t, std::size_t);
 
 MallocFn real_malloc = nullptr;
 CallocFn real_calloc = nullptr;
 ReallocFn real_realloc = nullptr;
 FreeFn real_free = nullptr;
+AlignedFn real_aligned_alloc = nullptr;
 
 // dlsym may itself allocate before the real functions are known; those few
 // early requests are served from a static arena and never given back.
@@ -50,6 +52,7 @@ void resolve() {
     real_malloc = reinterpret_cast<MallocFn>(dlsym(RTLD_NEXT, "malloc"));
     real_calloc = reinterpret_cast<CallocFn>(dlsym(RTLD_NEXT, "calloc"));
     real_realloc = reinterpret_cast<ReallocFn>(dlsym(RTLD_NEXT, "realloc"));
+    real_aligned_alloc = reinterpret_cast<AlignedFn>(dlsym(RTLD_NEXT, "aligned_alloc"));
     real_free = reinterpret_cast<FreeFn>(dlsym(RTLD_NEXT, "free"));
     resolving = false;
 }
@@ -252,3 +255,33 @@ void operator delete(void* p, std::size_t) noexcept { free(p); }
 void operator delete[](void* p, std::size_t) noexcept { free(p); }
 void operator delete(void* p, const std::nothrow_t&) noexcept { free(p); }
 void operator delete[](void* p, const std::nothrow_t&) noexcept { free(p); }
+
+// Over-aligned types (the handle is one) come through these.
+namespace {
+void* aligned(std::size_t size, std::align_val_t alignment) noexcept {
+    if (real_free == nullptr) {
+        resolve();
+    }
+    if (attempt()) {
+        return nullptr;
+    }
+    const auto a = static_cast<std::size_t>(alignment);
+    void* p = real_aligned_alloc(a, (size + a - 1) / a * a);
+    note_allocated(p);
+    return p;
+}
+}  // namespace
+
+void* operator new(std::size_t size, std::align_val_t alignment) {
+    void* p = aligned(size, alignment);
+    if (p == nullptr) {
+        throw std::bad_alloc();
+    }
+    return p;
+}
+void* operator new(std::size_t size, std::align_val_t alignment, const std::nothrow_t&) noexcept {
+    return aligned(size, alignment);
+}
+void operator delete(void* p, std::align_val_t) noexcept { free(p); }
+void operator delete(void* p, std::size_t, std::align_val_t) noexcept { free(p); }
+void operator delete(void* p, std::align_val_t, const std::nothrow_t&) noexcept { free(p); }
