@@ -8,21 +8,6 @@
 
 namespace velk {
 
-Namespace* find_namespace(velk_client& client, std::string_view ns) noexcept {
-    const auto it = client.namespaces.find(ns);
-    return it == client.namespaces.end() ? nullptr : &it->second;
-}
-
-const Namespace* find_namespace(const velk_client& client, std::string_view ns) noexcept {
-    const auto it = client.namespaces.find(ns);
-    return it == client.namespaces.end() ? nullptr : &it->second;
-}
-
-const Entry* find_in_namespace(const Namespace& space, std::string_view key) noexcept {
-    const auto it = space.entries.find(key);
-    return it == space.entries.end() ? nullptr : &it->second;
-}
-
 const Entry* find_entry(const velk_client* client, const char* ns, const char* key) noexcept {
     const Namespace* space = find_namespace(*client, ns);
     return space == nullptr ? nullptr : find_in_namespace(*space, key);

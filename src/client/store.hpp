@@ -89,12 +89,12 @@ struct Namespace {
     Namespace& operator=(const Namespace&) = delete;
 };
 
-// Looks a namespace up without inserting; null when absent.
-Namespace* find_namespace(velk_client& client, std::string_view ns) noexcept;
-const Namespace* find_namespace(const velk_client& client, std::string_view ns) noexcept;
-
 // Looks a key up in one namespace without inserting; null when absent.
-const Entry* find_in_namespace(const Namespace& space, std::string_view key) noexcept;
+// Inline: it runs once per item of every read.
+inline const Entry* find_in_namespace(const Namespace& space, std::string_view key) noexcept {
+    const auto it = space.entries.find(key);
+    return it == space.entries.end() ? nullptr : &it->second;
+}
 
 // Namespace name and key to the stored entry, creating nothing. The caller
 // holds the handle's lock; the pointer is valid while it does and the entry
@@ -115,3 +115,17 @@ struct alignas(64) velk_client {
     velk::StringMap<velk::Namespace> namespaces;
     std::vector<velk_node_info_t> nodes;
 };
+
+namespace velk {
+
+// Looks a namespace up without inserting; null when absent.
+inline Namespace* find_namespace(velk_client& client, std::string_view ns) noexcept {
+    const auto it = client.namespaces.find(ns);
+    return it == client.namespaces.end() ? nullptr : &it->second;
+}
+inline const Namespace* find_namespace(const velk_client& client, std::string_view ns) noexcept {
+    const auto it = client.namespaces.find(ns);
+    return it == client.namespaces.end() ? nullptr : &it->second;
+}
+
+}  // namespace velk

@@ -46,15 +46,16 @@ int saturating_get_status(std::size_t length) noexcept {
     return length > static_cast<std::size_t>(INT_MAX) ? INT_MAX : static_cast<int>(length);
 }
 
-void write_location(char (&location)[256], std::string_view ns, std::string_view key) noexcept {
-    constexpr std::size_t kLimit = sizeof location - 1;
+LocationWriter::LocationWriter(std::string_view ns) noexcept {
+    constexpr std::size_t kLimit = kWidth - 1;
     std::size_t used = 0;
-    for (const std::string_view piece : {kLocationPrefix, ns, std::string_view("/"), key}) {
+    for (const std::string_view piece : {kLocationPrefix, ns, std::string_view("/")}) {
         const std::size_t take = piece.size() < kLimit - used ? piece.size() : kLimit - used;
-        std::memcpy(location + used, piece.data(), take);
+        std::memcpy(head_ + used, piece.data(), take);
         used += take;
     }
-    std::memset(location + used, 0, sizeof location - used);
+    std::memset(head_ + used, 0, kWidth - used);
+    head_length_ = used;
 }
 
 }  // namespace velk

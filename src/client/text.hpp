@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstring>
 #include <string_view>
 
 namespace velk {
@@ -13,6 +14,14 @@ namespace velk {
 void copy_string(char* destination, std::size_t capacity, const char* source) noexcept;
 void copy_string(char* destination, std::size_t capacity, std::string_view source) noexcept;
 
+// The same for a field whose width the compiler knows: clearing a fixed
+// width compiles to a few wide stores, cheaper than measuring the tail.
+template <std::size_t N>
+inline void copy_string(char (&field)[N], std::string_view source) noexcept {
+    std::memset(field, 0, N);
+    std::memcpy(field, source.data(), source.size() < N - 1 ? source.size() : N - 1);
+}
+
 // A malloc'ed copy of `source` with its NUL, for the caller to free(); null
 // when malloc fails.
 char* duplicate_string(const char* source) noexcept;
@@ -21,8 +30,26 @@ char* duplicate_string(std::string_view source) noexcept;
 // A value length as a per-item status of the get family: clamped to INT_MAX.
 int saturating_get_status(std::size_t length) noexcept;
 
-// Writes "<prefix><ns>/<key>" into a 256-byte location field with the
-// semantics of copy_string, without building the text first.
-void write_location(char (&location)[256], std::string_view ns, std::string_view key) noexcept;
+// Writes "<prefix><ns>/<key>" into 256-byte location fields with the
+// semantics of copy_string. Put and delete write one location per item, all
+// in one namespace, so the part before the key is laid out once per batch
+// (zero-filled to the full width) and each item costs one fixed-size copy of
+// it plus a copy of its key.
+class LocationWriter {
+public:
+    static constexpr std::size_t kWidth = 256;
+
+    explicit LocationWriter(std::string_view ns) noexcept;
+
+    void write(char (&location)[kWidth], std::string_view key) const noexcept {
+        std::memcpy(location, head_, kWidth);
+        const std::size_t room = kWidth - 1 - head_length_;
+        std::memcpy(location + head_length_, key.data(), key.size() < room ? key.size() : room);
+    }
+
+private:
+    char head_[kWidth];
+    std::size_t head_length_;
+};
 
 }  // namespace velk

@@ -20,7 +20,7 @@ VELK_API int32_t velk_batch_delete_items(velk_client* client, const char* ns,
     return guarded([&]() -> int32_t {
         const std::lock_guard guard(client->lock);
         Namespace* space = find_namespace(*client, ns);
-        const std::string_view ns_text(ns);
+        const LocationWriter locations(ns);
         for (int32_t i = 0; i < count; ++i) {
             velk_delete_result_t& result = results[i];
             const char* key = items[i].key;
@@ -29,7 +29,8 @@ VELK_API int32_t velk_batch_delete_items(velk_client* client, const char* ns,
                 result.status = key == nullptr ? VELK_ERR_INVALID_ARGUMENT : VELK_ERR_NOT_FOUND;
                 continue;
             }
-            const auto it = space->entries.find(std::string_view(key));
+            const std::string_view key_text(key);
+            const auto it = space->entries.find(key_text);
             if (it != space->entries.end()) {
                 space->entries.erase(it);
                 result.status = VELK_OK;
@@ -38,7 +39,7 @@ VELK_API int32_t velk_batch_delete_items(velk_client* client, const char* ns,
             }
             // Written straight into the caller's record: the location covers
             // all 256 bytes, so with the status the record is fully written.
-            write_location(result.location, ns_text, key);
+            locations.write(result.location, key_text);
         }
         return VELK_OK;
     });

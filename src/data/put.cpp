@@ -74,11 +74,10 @@ std::unique_ptr<MetaList> build_metadata(const velk_put_item_t& item) {
 // Stores one valid item. Everything that can fail (the metadata, a value
 // buffer, a map node) is made before the stored entry is touched, so a
 // failure leaves the key holding its previous entry whole.
-void put_item(Namespace& space, const velk_put_item_t& item) {
+void put_item(Namespace& space, std::string_view key, const velk_put_item_t& item) {
     const std::size_t length = value_length(item);
     std::unique_ptr<MetaList> metadata = build_metadata(item);
     const std::int32_t replica_count = item.replica_count > 0 ? item.replica_count : 1;
-    const std::string_view key(item.key);
 
     const auto it = space.entries.find(key);
     if (it != space.entries.end() && it->second.value.size() == length) {
@@ -128,7 +127,7 @@ extern "C" VELK_API int32_t velk_batch_put(velk_client* client, const char* ns,
         // The namespace comes into being before any item is looked at, so it
         // exists afterwards even when every item is invalid.
         Namespace& space = namespace_for_put(*client, ns);
-        const std::string_view ns_text(ns);
+        const LocationWriter locations(ns);
         for (int32_t i = 0; i < count; ++i) {
             const velk_put_item_t& item = items[i];
             velk_put_result_t& result = results[i];
@@ -137,8 +136,9 @@ extern "C" VELK_API int32_t velk_batch_put(velk_client* client, const char* ns,
                 result.status = VELK_ERR_INVALID_ARGUMENT;
                 continue;
             }
+            const std::string_view key(item.key);
             try {
-                put_item(space, item);
+                put_item(space, key, item);
             } catch (...) {
                 // Earlier items stay stored; this one keeps its old entry and
                 // the records after it are left alone.
@@ -146,7 +146,7 @@ extern "C" VELK_API int32_t velk_batch_put(velk_client* client, const char* ns,
                 result.status = VELK_ERR_NO_MEMORY;
                 return VELK_ERR_NO_MEMORY;
             }
-            write_location(result.location, ns_text, item.key);
+            locations.write(result.location, key);
             result.status = VELK_OK;
         }
         return VELK_OK;

@@ -1,6 +1,7 @@
 // Batch query and the release of its results: the one place where the
 // library hands memory to the caller. Every block comes from the C allocator
 // so that the caller's release (or velk_query_result_free) can free() it.
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 
@@ -11,6 +12,29 @@
 
 namespace velk {
 namespace {
+
+// The two status texts as whole, zero-filled fields, copied in one go.
+struct StatusField {
+    char text[sizeof(velk_query_result_t::status)];
+};
+constexpr StatusField status_field(std::string_view text) {
+    StatusField field{};
+    for (std::size_t i = 0; i < text.size() && i + 1 < sizeof field.text; ++i) {
+        field.text[i] = text[i];
+    }
+    return field;
+}
+constexpr StatusField kFoundField = status_field(kQueryFound);
+constexpr StatusField kNotFoundField = status_field(kQueryNotFound);
+
+// Zeroes everything after the key and status texts, padding included.
+static_assert(offsetof(velk_query_result_t, replica_count) ==
+                  sizeof(velk_query_result_t::key) + sizeof(velk_query_result_t::status),
+              "the two texts open the record");
+void clear_after_texts(velk_query_result_t& result) noexcept {
+    constexpr std::size_t kFrom = offsetof(velk_query_result_t, replica_count);
+    std::memset(reinterpret_cast<unsigned char*>(&result) + kFrom, 0, sizeof result - kFrom);
+}
 
 // Hangs copies of the entry's metadata (and, if asked, a detail record) on
 // the record. False when an allocation fails; whatever was attached by then
@@ -67,19 +91,21 @@ VELK_API int32_t velk_batch_query(velk_client* client, const char* ns, const cha
         const Namespace* space = find_namespace(*client, ns);
         for (int32_t i = 0; i < count; ++i) {
             velk_query_result_t& result = results[i];
-            std::memset(&result, 0, sizeof result);
             const char* key = keys[i];
-            if (key != nullptr) {
-                copy_string(result.key, sizeof result.key, key);
-            }
+            const std::string_view key_text = key != nullptr ? std::string_view(key) : std::string_view();
+            // Cleared field by field rather than with one memset first: the
+            // two texts fill their whole widths anyway, and the record is
+            // written for every key of every query.
+            copy_string(result.key, sizeof result.key, key_text);
+            clear_after_texts(result);
             // The lookup goes by the whole key, not by the 255-byte copy.
             const Entry* entry =
-                key != nullptr && space != nullptr ? find_in_namespace(*space, key) : nullptr;
+                key != nullptr && space != nullptr ? find_in_namespace(*space, key_text) : nullptr;
             if (entry == nullptr) {
-                copy_string(result.status, sizeof result.status, kQueryNotFound);
+                std::memcpy(result.status, kNotFoundField.text, sizeof result.status);
                 continue;
             }
-            copy_string(result.status, sizeof result.status, kQueryFound);
+            std::memcpy(result.status, kFoundField.text, sizeof result.status);
             result.replica_count = entry->replica_count;
             result.value_len = entry->value.size();
             if (!attach_blocks(result, *entry, include_details)) {

@@ -13,8 +13,9 @@ namespace {
 using velk::kLowLevelNamespace;
 using velk::ScratchArray;
 
-// Batches up to this size build their temporaries on the stack.
-constexpr std::size_t kOnStack = 16;
+// Batches up to this size build their temporaries on the stack (a few KiB),
+// so the common batch costs no allocation on top of the operation itself.
+constexpr std::size_t kOnStack = 64;
 
 template <std::size_t N>
 ScratchArray<velk_get_item_t, N>& fill_get_items(ScratchArray<velk_get_item_t, N>& items,

@@ -59,16 +59,21 @@ TEST(SaturatingGetStatus, ClampsAtIntMax) {
     EXPECT_EQ(saturating_get_status(SIZE_MAX), INT_MAX);
 }
 
-TEST(WriteLocation, MatchesCopyStringOfTheWholeText) {
-    for (const size_t key_length : {0u, 1u, 200u, 226u, 227u, 228u, 400u}) {
-        const std::string key(key_length, 'k');
-        const std::string full = "mock://mock-node-0:9000/space/" + key;
-        char expected[256];
-        char actual[256];
-        std::memset(actual, '#', sizeof actual);
-        copy_string(expected, sizeof expected, full.c_str());
-        write_location(actual, "space", key);
-        EXPECT_EQ(std::memcmp(expected, actual, sizeof actual), 0) << key_length;
+TEST(LocationWriter, MatchesCopyStringOfTheWholeText) {
+    // Lengths around the 255-byte cut, for the key and for the namespace.
+    for (const size_t ns_length : {0u, 5u, 229u, 230u, 231u, 300u}) {
+        const std::string ns(ns_length, 's');
+        const LocationWriter writer(ns);
+        for (const size_t key_length : {0u, 1u, 200u, 225u, 226u, 227u, 400u}) {
+            const std::string key(key_length, 'k');
+            const std::string full = "mock://mock-node-0:9000/" + ns + "/" + key;
+            char expected[256];
+            char actual[256];
+            std::memset(actual, '#', sizeof actual);
+            copy_string(expected, sizeof expected, full.c_str());
+            writer.write(actual, key);
+            EXPECT_EQ(std::memcmp(expected, actual, sizeof actual), 0) << ns_length << "/" << key_length;
+        }
     }
 }
 
