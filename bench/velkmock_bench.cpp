@@ -1,0 +1,551 @@
+// Benchmarks of the library side by side with a baseline: the simplest
+// in-process store that does the same logical work per item (an outer map of
+// namespaces, an inner map of keys to byte vectors, one mutex, string_view
+// lookups). Each library benchmark is registered right next to its baseline
+// twin, so both run in the same process, on the same data, back to back;
+// bench/report turns the pairs into ratios.
+#include <benchmark/benchmark.h>
+#include <malloc.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <random>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <tuple>
+#include <unordered_map>
+#include <vector>
+
+#include "velkmock.h"
+
+namespace {
+
+constexpr const char* kNs = "bench-namespace-0001";  // 20 bytes
+constexpr const char* kMetaNs = "bench-namespace-meta";
+constexpr int kMaxBatch = 64;
+
+std::string key_name(size_t i) {
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "bench-key-%014zu", i);  // 24 bytes
+    return buffer;
+}
+
+// ---------------------------------------------------------------------------
+// The baseline store.
+// ---------------------------------------------------------------------------
+
+struct Hash {
+    using is_transparent = void;
+    size_t operator()(std::string_view text) const noexcept { return std::hash<std::string_view>{}(text); }
+};
+using Values = std::unordered_map<std::string, std::vector<unsigned char>, Hash, std::equal_to<>>;
+
+class Baseline {
+public:
+    void put(const char* ns, const char* const* keys, const void* value, size_t length, int n) {
+        const std::lock_guard guard(lock_);
+        Values& values = space(ns);
+        const auto* bytes = static_cast<const unsigned char*>(value);
+        for (int i = 0; i < n; ++i) {
+            const auto it = values.find(std::string_view(keys[i]));
+            if (it == values.end()) {
+                values.emplace(keys[i], std::vector<unsigned char>(bytes, bytes + length));
+            } else {
+                it->second.assign(bytes, bytes + length);
+            }
+        }
+    }
+    template <class Callback>
+    void get(const char* ns, const char* const* keys, int n, Callback&& callback) {
+        const void* values[kMaxBatch];
+        uint64_t lengths[kMaxBatch];
+        const std::lock_guard guard(lock_);
+        const Values* space = find(ns);
+        for (int i = 0; i < n; ++i) {
+            const auto it = space->find(std::string_view(keys[i]));
+            values[i] = it != space->end() ? it->second.data() : nullptr;
+            lengths[i] = it != space->end() ? it->second.size() : 0;
+        }
+        callback(n, values, lengths);
+    }
+    void get_into(const char* ns, const char* const* keys, int n, void* const* buffers, const uint64_t* sizes,
+                  uint64_t* lengths) {
+        const std::lock_guard guard(lock_);
+        const Values* space = find(ns);
+        for (int i = 0; i < n; ++i) {
+            const auto it = space->find(std::string_view(keys[i]));
+            lengths[i] = it != space->end() ? it->second.size() : 0;
+            if (it != space->end() && it->second.size() <= sizes[i]) {
+                std::memcpy(buffers[i], it->second.data(), it->second.size());
+            }
+        }
+    }
+    void query(const char* ns, const char* const* keys, int n, uint64_t* lengths) {
+        const std::lock_guard guard(lock_);
+        const Values* space = find(ns);
+        for (int i = 0; i < n; ++i) {
+            const auto it = space->find(std::string_view(keys[i]));
+            lengths[i] = it != space->end() ? it->second.size() : 0;
+        }
+    }
+    void erase(const char* ns, const char* const* keys, int n) {
+        const std::lock_guard guard(lock_);
+        Values& values = space(ns);
+        for (int i = 0; i < n; ++i) {
+            const auto it = values.find(std::string_view(keys[i]));
+            if (it != values.end()) {
+                values.erase(it);
+            }
+        }
+    }
+    uint64_t used(const char* ns) {
+        const std::lock_guard guard(lock_);
+        uint64_t sum = 0;
+        for (const auto& [key, value] : space(ns)) {
+            sum += value.size();
+        }
+        return sum;
+    }
+
+private:
+    Values& space(const char* ns) {
+        const auto it = spaces_.find(std::string_view(ns));
+        return it != spaces_.end() ? it->second : spaces_.emplace(ns, Values{}).first->second;
+    }
+    const Values* find(const char* ns) const { return &spaces_.find(std::string_view(ns))->second; }
+
+    std::mutex lock_;
+    std::unordered_map<std::string, Values, Hash, std::equal_to<>> spaces_;
+};
+
+// ---------------------------------------------------------------------------
+// Data sets: the same keys, in the same (shuffled) order, in both stores.
+// ---------------------------------------------------------------------------
+
+struct Dataset {
+    Dataset(size_t key_count, size_t value_size) : keys(key_count), value(value_size, 'v') {
+        for (size_t i = 0; i < key_count; ++i) {
+            names.push_back(key_name(i));
+        }
+        std::vector<size_t> order(key_count);
+        for (size_t i = 0; i < key_count; ++i) {
+            order[i] = i;
+        }
+        std::shuffle(order.begin(), order.end(), std::mt19937_64(42));
+        // Doubled up to a batch past the end, so a batch starting anywhere is
+        // one contiguous window.
+        for (size_t i = 0; i < key_count + kMaxBatch; ++i) {
+            order_keys.push_back(names[order[i % key_count]].c_str());
+        }
+        parts[0] = value.data();
+        lens[0] = value.size();
+        lens64[0] = value.size();
+        for (const char* key : order_keys) {
+            velk_put_item_t put{};
+            put.key = key;
+            put.value_parts = parts;
+            put.value_part_lens = lens;
+            put.value_part_count = 1;
+            put_items.push_back(put);
+            put.metadata = pairs;
+            put.metadata_count = 2;
+            meta_items.push_back(put);
+            velk_get_item_t get{};
+            get.key = key;
+            get_items.push_back(get);
+            delete_items.push_back({key, 0, 0});
+            ll_items.push_back({key, parts, lens64, 1});
+        }
+        static const int config = 0;
+        client = velk_client_create(&config);
+        refill(kNs);
+    }
+    ~Dataset() { velk_client_destroy(client); }
+
+    // Puts every key into both stores.
+    void refill(const char* ns) {
+        velk_put_result_t results[kMaxBatch];
+        for (size_t i = 0; i < keys; i += kMaxBatch) {
+            const int n = static_cast<int>(std::min<size_t>(kMaxBatch, keys - i));
+            velk_batch_put(client, ns, &put_items[i], n, results, n, nullptr);
+            baseline.put(ns, &order_keys[i], value.data(), value.size(), n);
+        }
+    }
+    void ensure(const char* ns) {
+        const std::lock_guard guard(extra_lock);
+        if (ns == std::string(kMetaNs) && !meta_filled) {
+            velk_put_result_t results[kMaxBatch];
+            for (size_t i = 0; i < keys; i += kMaxBatch) {
+                const int n = static_cast<int>(std::min<size_t>(kMaxBatch, keys - i));
+                velk_batch_put(client, ns, &meta_items[i], n, results, n, nullptr);
+            }
+            baseline.put(ns, order_keys.data(), value.data(), value.size(), static_cast<int>(keys));
+            meta_filled = true;
+        } else if (ns == std::string("ll") && !ll_filled) {
+            refill("ll");
+            ll_filled = true;
+        }
+    }
+
+    size_t keys;
+    std::string value;
+    std::vector<std::string> names;
+    std::vector<const char*> order_keys;
+    const void* parts[1];
+    size_t lens[1];
+    uint64_t lens64[1];
+    velk_meta_pair_t pairs[2] = {{"team", "blue"}, {"tier", "gold"}};
+    std::vector<velk_put_item_t> put_items;
+    std::vector<velk_put_item_t> meta_items;
+    std::vector<velk_get_item_t> get_items;
+    std::vector<velk_delete_item_t> delete_items;
+    std::vector<velk_ll_put_item_t> ll_items;
+    velk_client* client = nullptr;
+    Baseline baseline;
+    std::mutex extra_lock;
+    bool meta_filled = false;
+    bool ll_filled = false;
+};
+
+// Data sets are built once and shared by every benchmark that uses them.
+Dataset& dataset(size_t keys, size_t value_size, int copy = 0) {
+    static std::mutex lock;
+    static std::map<std::tuple<size_t, size_t, int>, std::unique_ptr<Dataset>> cache;
+    const std::lock_guard guard(lock);
+    auto& slot = cache[{keys, value_size, copy}];
+    if (!slot) {
+        slot = std::make_unique<Dataset>(keys, value_size);
+    }
+    return *slot;
+}
+
+// Per-thread output space for the reading families.
+struct Outputs {
+    explicit Outputs(size_t value_size) : storage(kMaxBatch * (value_size + 1)) {
+        for (int i = 0; i < kMaxBatch; ++i) {
+            buffers[i] = &storage[i * (value_size + 1)];
+            sizes[i] = value_size + 1;
+        }
+    }
+    std::vector<unsigned char> storage;
+    void* buffers[kMaxBatch];
+    uint64_t sizes[kMaxBatch];
+    int32_t statuses[kMaxBatch];
+    uint64_t lens[kMaxBatch];
+    velk_put_result_t put_results[kMaxBatch];
+    velk_delete_result_t delete_results[kMaxBatch];
+    velk_query_result_t query_results[kMaxBatch];
+};
+
+int consume(int32_t count, const void* const* values, const uint64_t* lens, const int32_t*, void*) {
+    for (int32_t i = 0; i < count; ++i) {
+        benchmark::DoNotOptimize(values[i]);
+        benchmark::DoNotOptimize(lens[i]);
+    }
+    return 0;
+}
+
+// A baseline copy of the library's metadata hand-over: the same blocks,
+// from the same allocator, released the same way.
+void baseline_meta_copies(int n, bool found) {
+    for (int i = 0; i < n && found; ++i) {
+        auto* pairs = static_cast<velk_meta_pair_t*>(std::calloc(2, sizeof(velk_meta_pair_t)));
+        pairs[0] = {strdup("team"), strdup("blue")};
+        pairs[1] = {strdup("tier"), strdup("gold")};
+        auto* detail = std::calloc(1, sizeof(velk_query_detail_t));
+        benchmark::DoNotOptimize(detail);
+        for (int j = 0; j < 2; ++j) {
+            std::free(const_cast<char*>(pairs[j].key));
+            std::free(const_cast<char*>(pairs[j].value));
+        }
+        std::free(pairs);
+        std::free(detail);
+    }
+}
+
+enum class Family { Put, Get, GetInto, Query, QueryMeta, Delete, LlPut, LlGetInto };
+const char* family_name(Family f) {
+    switch (f) {
+    case Family::Put: return "put";
+    case Family::Get: return "get";
+    case Family::GetInto: return "get_into";
+    case Family::Query: return "query";
+    case Family::QueryMeta: return "query_meta_details";
+    case Family::Delete: return "delete";
+    case Family::LlPut: return "ll_put";
+    case Family::LlGetInto: return "ll_get_into";
+    }
+    return "?";
+}
+
+// One batch of one family, on the library or on the baseline. Kept out of
+// line so that instruction counts (callgrind --toggle-collect) see exactly
+// one batch per call.
+[[gnu::noinline]] void run_batch(Family family, bool library, Dataset& d, Outputs& out, size_t at, int n) {
+    const char* const* keys = &d.order_keys[at];
+    switch (family) {
+    case Family::Put:
+    case Family::LlPut:
+        if (!library) {
+            d.baseline.put(family == Family::Put ? kNs : "ll", keys, d.value.data(), d.value.size(), n);
+        } else if (family == Family::Put) {
+            velk_batch_put(d.client, kNs, &d.put_items[at], n, out.put_results, n, nullptr);
+        } else {
+            velk_ll_batch_put(d.client, &d.ll_items[at], n, out.put_results, n, nullptr, nullptr);
+        }
+        break;
+    case Family::Get:
+        if (library) {
+            velk_batch_get(d.client, kNs, &d.get_items[at], n, consume, nullptr, nullptr);
+        } else {
+            d.baseline.get(kNs, keys, n, [](int count, const void* const* values, const uint64_t* lens) {
+                consume(count, values, lens, nullptr, nullptr);
+            });
+        }
+        break;
+    case Family::GetInto:
+    case Family::LlGetInto:
+        if (!library) {
+            d.baseline.get_into(family == Family::GetInto ? kNs : "ll", keys, n, out.buffers, out.sizes, out.lens);
+        } else if (family == Family::GetInto) {
+            velk_batch_get_into(d.client, kNs, &d.get_items[at], n, out.buffers, out.sizes, out.statuses, out.lens,
+                                nullptr);
+        } else {
+            velk_ll_batch_get_into(d.client, keys, n, out.buffers, out.sizes, out.statuses, out.lens, nullptr);
+        }
+        break;
+    case Family::Query:
+        if (library) {
+            velk_batch_query(d.client, kNs, keys, n, nullptr, out.query_results, n);
+        } else {
+            d.baseline.query(kNs, keys, n, out.lens);
+        }
+        break;
+    case Family::QueryMeta:
+        if (library) {
+            const velk_query_options_t options{0, 1};
+            velk_batch_query(d.client, kMetaNs, keys, n, &options, out.query_results, n);
+            velk_query_result_free(out.query_results, n);
+        } else {
+            d.baseline.query(kMetaNs, keys, n, out.lens);
+            baseline_meta_copies(n, true);
+        }
+        break;
+    case Family::Delete:
+        if (library) {
+            velk_batch_delete_items(d.client, kNs, &d.delete_items[at], n, out.delete_results, n, nullptr);
+        } else {
+            d.baseline.erase(kNs, keys, n);
+        }
+        break;
+    }
+    benchmark::ClobberMemory();
+}
+
+void bench_family(benchmark::State& state, Family family, bool library, size_t keys, size_t value_size, int batch) {
+    Dataset& d = dataset(keys, value_size);
+    if (family == Family::QueryMeta) {
+        d.ensure(kMetaNs);
+    } else if (family == Family::LlPut || family == Family::LlGetInto) {
+        d.ensure("ll");
+    }
+    Outputs out(value_size);
+    size_t at = 0;
+    for (auto _ : state) {
+        run_batch(family, library, d, out, at, batch);
+        at += batch;
+        if (at >= keys) {
+            at -= keys;
+            if (family == Family::Delete) {
+                // Deleted keys come back between passes, off the clock.
+                state.PauseTiming();
+                d.refill(kNs);
+                state.ResumeTiming();
+            }
+        }
+    }
+    if (family == Family::Delete) {
+        d.refill(kNs);
+    }
+    state.SetItemsProcessed(state.iterations() * batch);
+    state.SetBytesProcessed(family == Family::Query || family == Family::QueryMeta || family == Family::Delete
+                                ? 0
+                                : state.iterations() * batch * static_cast<int64_t>(value_size));
+}
+
+void bench_memcpy(benchmark::State& state, size_t size) {
+    std::vector<unsigned char> from(size, 'v');
+    std::vector<unsigned char> to(size);
+    for (auto _ : state) {
+        std::memcpy(to.data(), from.data(), size);
+        benchmark::ClobberMemory();
+    }
+    state.SetItemsProcessed(state.iterations());
+    state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(size));
+}
+
+// Scaling: each thread on a handle (or baseline store) of its own, or all
+// threads on one.
+void bench_threads(benchmark::State& state, bool library, bool shared) {
+    Dataset& d = dataset(1000, 16, shared ? 0 : 1 + state.thread_index());
+    Outputs out(16);
+    size_t at = 0;
+    for (auto _ : state) {
+        run_batch(Family::GetInto, library, d, out, at, kMaxBatch);
+        at = (at + kMaxBatch) % d.keys;
+    }
+    state.SetItemsProcessed(state.iterations() * kMaxBatch);
+}
+
+// Describing a namespace walks its entries to add up the used bytes.
+void bench_namespace_info(benchmark::State& state, bool list, size_t entries) {
+    Dataset& d = dataset(entries, 16);
+    velk_namespace_info_t infos[4];
+    int total = 0;
+    for (auto _ : state) {
+        if (list) {
+            velk_list_namespaces(d.client, infos, 4, &total);
+        } else {
+            velk_get_namespace(d.client, kNs, infos);
+        }
+        benchmark::ClobberMemory();
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+
+void bench_namespace_baseline(benchmark::State& state, size_t entries) {
+    Dataset& d = dataset(entries, 16);
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(d.baseline.used(kNs));
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+
+// Heap bytes per stored entry: 10^6 entries of 100 bytes under 24-byte keys.
+void bench_memory(benchmark::State& state, bool library) {
+    constexpr size_t kEntries = 1000000;
+    for (auto _ : state) {
+        const size_t before = mallinfo2().uordblks;
+        std::vector<std::string> names;
+        names.reserve(kEntries);
+        for (size_t i = 0; i < kEntries; ++i) {
+            names.push_back(key_name(i));
+        }
+        const size_t names_bytes = mallinfo2().uordblks - before;
+        const std::string value(100, 'v');
+        const size_t start = mallinfo2().uordblks;
+        static const int config = 0;
+        velk_client* client = library ? velk_client_create(&config) : nullptr;
+        auto baseline = library ? nullptr : std::make_unique<Baseline>();
+        const void* parts[] = {value.data()};
+        const size_t lens[] = {value.size()};
+        velk_put_result_t results[kMaxBatch];
+        velk_put_item_t items[kMaxBatch] = {};
+        const char* keys[kMaxBatch];
+        for (size_t i = 0; i < kEntries; i += kMaxBatch) {
+            const int n = static_cast<int>(std::min<size_t>(kMaxBatch, kEntries - i));
+            for (int j = 0; j < n; ++j) {
+                items[j].key = keys[j] = names[i + j].c_str();
+                items[j].value_parts = parts;
+                items[j].value_part_lens = lens;
+                items[j].value_part_count = 1;
+            }
+            if (library) {
+                velk_batch_put(client, kNs, items, n, results, n, nullptr);
+            } else {
+                baseline->put(kNs, keys, value.data(), value.size(), n);
+            }
+        }
+        const size_t used = mallinfo2().uordblks - start;
+        state.counters["bytes_per_entry"] = static_cast<double>(used) / kEntries;
+        state.counters["key_text_bytes"] = static_cast<double>(names_bytes) / kEntries;
+        velk_client_destroy(client);
+    }
+}
+
+using Configure = std::function<void(benchmark::internal::Benchmark*)>;
+
+void register_pair(const std::string& name, const std::function<void(benchmark::State&, bool)>& body,
+                   const Configure& configure = {}) {
+    for (const bool library : {true, false}) {
+        auto* b = benchmark::RegisterBenchmark((name + (library ? "/lib" : "/base")).c_str(),
+                                               [body, library](benchmark::State& s) { body(s, library); });
+        if (configure) {
+            configure(b);
+        }
+    }
+}
+
+void register_all() {
+    const Family all[] = {Family::Put,      Family::Get,    Family::GetInto, Family::Query,
+                          Family::QueryMeta, Family::Delete, Family::LlPut,   Family::LlGetInto};
+    // 10^3 keys: cache-resident, the library's own overhead shows.
+    for (const size_t value_size : {16, 1024}) {
+        for (const int batch : {1, 64}) {
+            for (const Family f : all) {
+                register_pair(std::string(family_name(f)) + "/v:" + std::to_string(value_size) +
+                                  "/b:" + std::to_string(batch) + "/n:1000",
+                              [=](benchmark::State& s, bool lib) { bench_family(s, f, lib, 1000, value_size, batch); });
+            }
+        }
+    }
+    // 10^6 keys: memory-bound lookups. One pass for delete, so every key
+    // deleted was present.
+    for (const size_t value_size : {16, 1024}) {
+        for (const Family f : {Family::Put, Family::Get, Family::GetInto, Family::Query, Family::Delete}) {
+            register_pair(std::string(family_name(f)) + "/v:" + std::to_string(value_size) + "/b:64/n:1000000",
+                          [=](benchmark::State& s, bool lib) { bench_family(s, f, lib, 1000000, value_size, 64); },
+                          [f](benchmark::internal::Benchmark* b) {
+                              if (f == Family::Delete) {
+                                  b->Iterations(1000000 / 64);
+                              }
+                          });
+        }
+    }
+    // Large values: bandwidth against memcpy.
+    for (const auto& [value_size, keys] : {std::pair<size_t, size_t>{65536, 1000}, {1 << 20, 64}}) {
+        for (const Family f : {Family::Put, Family::Get, Family::GetInto, Family::LlPut, Family::LlGetInto}) {
+            register_pair(std::string(family_name(f)) + "/v:" + std::to_string(value_size) + "/b:1/n:" +
+                              std::to_string(keys),
+                          [=](benchmark::State& s, bool lib) { bench_family(s, f, lib, keys, value_size, 1); });
+        }
+        benchmark::RegisterBenchmark(("memcpy/v:" + std::to_string(value_size)).c_str(),
+                                     [size = value_size](benchmark::State& s) { bench_memcpy(s, size); });
+    }
+    // Threads.
+    for (const int threads : {1, 2}) {
+        register_pair("threads/own_handles/t:" + std::to_string(threads),
+                      [](benchmark::State& s, bool lib) { bench_threads(s, lib, false); },
+                      [threads](benchmark::internal::Benchmark* b) { b->Threads(threads)->UseRealTime(); });
+    }
+    register_pair("threads/one_handle/t:2", [](benchmark::State& s, bool lib) { bench_threads(s, lib, true); },
+                  [](benchmark::internal::Benchmark* b) { b->Threads(2)->UseRealTime(); });
+    // Namespace descriptions as a namespace grows.
+    for (const size_t entries : {1000, 10000, 100000, 1000000}) {
+        benchmark::RegisterBenchmark(("namespace_get/entries:" + std::to_string(entries)).c_str(),
+                                     [=](benchmark::State& s) { bench_namespace_info(s, false, entries); });
+        benchmark::RegisterBenchmark(("namespace_list/entries:" + std::to_string(entries)).c_str(),
+                                     [=](benchmark::State& s) { bench_namespace_info(s, true, entries); });
+        benchmark::RegisterBenchmark(("namespace_used_baseline/entries:" + std::to_string(entries)).c_str(),
+                                     [=](benchmark::State& s) { bench_namespace_baseline(s, entries); });
+    }
+    register_pair("memory/entries:1000000", [](benchmark::State& s, bool lib) { bench_memory(s, lib); },
+                  [](benchmark::internal::Benchmark* b) { b->Iterations(1); });
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    register_all();
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
