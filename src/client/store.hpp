@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "client/constants.hpp"
+#include "client/entry_table.hpp"
 #include "velkmock.h"
 
 namespace velk {
@@ -32,51 +33,8 @@ struct StringHash {
 template <class Value>
 using StringMap = std::unordered_map<std::string, Value, StringHash, std::equal_to<>>;
 
-// A value's bytes: pointer and length only. A stored value never grows after
-// the put that built it, so a vector's capacity word would be dead weight in
-// every one of possibly millions of entries.
-class Bytes {
-public:
-    Bytes() = default;
-    explicit Bytes(std::size_t size)
-        : data_(size != 0 ? new unsigned char[size] : nullptr), size_(size) {}
-
-    [[nodiscard]] const unsigned char* data() const noexcept { return data_.get(); }
-    [[nodiscard]] unsigned char* data() noexcept { return data_.get(); }
-    [[nodiscard]] std::size_t size() const noexcept { return size_; }
-
-private:
-    std::unique_ptr<unsigned char[]> data_;
-    std::size_t size_ = 0;
-};
-
-struct MetaPair {
-    std::string key;
-    std::string value;
-};
-using MetaList = std::vector<MetaPair>;
-
-// One stored value. Most entries carry no metadata, so the list lives behind
-// a pointer that stays null until a put supplies a pair.
-struct Entry {
-    Bytes value;
-    std::unique_ptr<MetaList> metadata;
-    std::uint32_t tag = 0;
-    std::int32_t replica_count = 1;
-
-    Entry() = default;
-    Entry(Entry&&) noexcept = default;
-    Entry& operator=(Entry&&) noexcept = default;
-    Entry(const Entry&) = delete;
-    Entry& operator=(const Entry&) = delete;
-
-    [[nodiscard]] std::size_t metadata_size() const noexcept {
-        return metadata ? metadata->size() : 0;
-    }
-};
-
 struct Namespace {
-    StringMap<Entry> entries;
+    EntryTable entries;
     std::int64_t capacity_bytes = 0;
     std::string eviction_policy{kDefaultPolicy};
     double policy_param = 0.0;
@@ -92,8 +50,7 @@ struct Namespace {
 // Looks a key up in one namespace without inserting; null when absent.
 // Inline: it runs once per item of every read.
 inline const Entry* find_in_namespace(const Namespace& space, std::string_view key) noexcept {
-    const auto it = space.entries.find(key);
-    return it == space.entries.end() ? nullptr : &it->second;
+    return space.entries.find(key);
 }
 
 // Namespace name and key to the stored entry, creating nothing. The caller

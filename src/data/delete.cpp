@@ -30,13 +30,7 @@ VELK_API int32_t velk_batch_delete_items(velk_client* client, const char* ns,
                 continue;
             }
             const std::string_view key_text(key);
-            const auto it = space->entries.find(key_text);
-            if (it != space->entries.end()) {
-                space->entries.erase(it);
-                result.status = VELK_OK;
-            } else {
-                result.status = VELK_ERR_NOT_FOUND;
-            }
+            result.status = space->entries.erase(key_text) ? VELK_OK : VELK_ERR_NOT_FOUND;
             // Written straight into the caller's record: the location covers
             // all 256 bytes, so with the status the record is fully written.
             locations.write(result.location, key_text);

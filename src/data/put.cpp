@@ -79,11 +79,11 @@ void put_item(Namespace& space, std::string_view key, const velk_put_item_t& ite
     std::unique_ptr<MetaList> metadata = build_metadata(item);
     const std::int32_t replica_count = item.replica_count > 0 ? item.replica_count : 1;
 
-    const auto it = space.entries.find(key);
-    if (it != space.entries.end() && it->second.value.size() == length) {
+    Entry* existing = space.entries.find(key);
+    if (existing != nullptr && existing->value.size() == length) {
         // Rewriting a value of the same length, the common case in tests
         // that update keys, reuses its buffer: no allocation at all.
-        Entry& entry = it->second;
+        Entry& entry = *existing;
         copy_parts(entry.value.data(), item);
         entry.metadata = std::move(metadata);
         entry.tag = item.tag;
@@ -96,11 +96,11 @@ void put_item(Namespace& space, std::string_view key, const velk_put_item_t& ite
     entry.metadata = std::move(metadata);
     entry.tag = item.tag;
     entry.replica_count = replica_count;
-    if (it != space.entries.end()) {
-        it->second = std::move(entry);
+    if (existing != nullptr) {
+        *existing = std::move(entry);
         return;
     }
-    space.entries.emplace(std::string(key), std::move(entry));
+    space.entries.insert(key, std::move(entry));
 }
 
 Namespace& namespace_for_put(velk_client& client, std::string_view ns) {

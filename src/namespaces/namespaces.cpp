@@ -12,9 +12,7 @@ namespace velk {
 
 std::uint64_t namespace_space_used(const Namespace& space) noexcept {
     std::uint64_t used = 0;
-    for (const auto& [key, entry] : space.entries) {
-        used += entry.value.size();
-    }
+    space.entries.for_each([&used](std::string_view, const Entry& entry) { used += entry.value.size(); });
     return used;
 }
 

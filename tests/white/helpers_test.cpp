@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "client/entry_table.hpp"
 #include "client/store.hpp"
 #include "client/text.hpp"
 #include "data/data.hpp"
@@ -87,7 +88,7 @@ TEST(FindEntry, CreatesNothing) {
     EXPECT_TRUE(client->namespaces.at("ns").entries.empty());
     Entry entry;
     entry.replica_count = 3;
-    client->namespaces.at("ns").entries.emplace("k", std::move(entry));
+    client->namespaces.at("ns").entries.insert("k", std::move(entry));
     const Entry* found = find_entry(client, "ns", "k");
     ASSERT_NE(found, nullptr);
     EXPECT_EQ(found->replica_count, 3);
@@ -118,8 +119,8 @@ TEST(Namespaces, SpaceUsedAndInfoFill) {
     a.value = Bytes(10);
     Entry b;
     b.value = Bytes(0);
-    space.entries.emplace("a", std::move(a));
-    space.entries.emplace("b", std::move(b));
+    space.entries.insert("a", std::move(a));
+    space.entries.insert("b", std::move(b));
     EXPECT_EQ(namespace_space_used(space), 10u);
     space.eviction_policy = std::string(50, 'p');
     velk_namespace_info_t info;
@@ -129,4 +130,40 @@ TEST(Namespaces, SpaceUsedAndInfoFill) {
     EXPECT_EQ(std::strlen(info.eviction_policy), 31u);
     EXPECT_EQ(info.used_bytes, 10u);
     EXPECT_EQ(info.created_at_ms, 1700000000000);
+}
+
+TEST(EntryTable, FindsEverythingThroughGrowthAndRemovals) {
+    // Many keys, so probe runs are long and wrap around; removals in a
+    // scattered order exercise every case of the backward shift.
+    EntryTable table;
+    constexpr int kKeys = 5000;
+    auto key = [](int i) { return "key-" + std::to_string(i * 7919 % 100003); };
+    for (int i = 0; i < kKeys; ++i) {
+        Entry entry;
+        entry.tag = static_cast<uint32_t>(i);
+        table.insert(key(i), std::move(entry));
+    }
+    EXPECT_EQ(table.size(), static_cast<size_t>(kKeys));
+    for (int i = 0; i < kKeys; i += 3) {
+        EXPECT_TRUE(table.erase(key(i)));
+        EXPECT_FALSE(table.erase(key(i)));
+    }
+    size_t visited = 0;
+    table.for_each([&](std::string_view, const Entry&) { ++visited; });
+    EXPECT_EQ(visited, table.size());
+    for (int i = 0; i < kKeys; ++i) {
+        const Entry* found = table.find(key(i));
+        if (i % 3 == 0) {
+            EXPECT_EQ(found, nullptr) << i;
+        } else {
+            ASSERT_NE(found, nullptr) << i;
+            EXPECT_EQ(found->tag, static_cast<uint32_t>(i));
+        }
+    }
+    EXPECT_EQ(table.find(""), nullptr);
+    table.insert("", Entry{});
+    EXPECT_NE(table.find(""), nullptr);
+    EntryTable moved = std::move(table);
+    EXPECT_TRUE(table.empty());
+    EXPECT_NE(moved.find(key(1)), nullptr);
 }

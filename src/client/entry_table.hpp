@@ -1,0 +1,188 @@
+// The key -> Entry map of a namespace: open addressing with linear probing
+// over a power-of-two array of {hash, node} slots.
+//
+// Every item of every batch looks a key up here, so the table is built for
+// that: a lookup masks the cached hash (no division by a prime), compares
+// cached hashes before touching a key, and reaches the key and its entry in
+// one node. Each node holds the entry and the key's bytes in one allocation,
+// so an entry costs one block besides its value, and nodes never move: a
+// pointer to an entry stays valid until that entry is replaced or removed,
+// however the table grows.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <new>
+#include <string_view>
+#include <utility>
+
+#include "client/entry.hpp"
+
+namespace velk {
+
+class EntryTable {
+public:
+    EntryTable() = default;
+    EntryTable(EntryTable&& other) noexcept
+        : slots_(std::exchange(other.slots_, nullptr)),
+          mask_(std::exchange(other.mask_, 0)),
+          size_(std::exchange(other.size_, 0)) {}
+    EntryTable& operator=(EntryTable&& other) noexcept {
+        if (this != &other) {
+            release();
+            slots_ = std::exchange(other.slots_, nullptr);
+            mask_ = std::exchange(other.mask_, 0);
+            size_ = std::exchange(other.size_, 0);
+        }
+        return *this;
+    }
+    EntryTable(const EntryTable&) = delete;
+    EntryTable& operator=(const EntryTable&) = delete;
+    ~EntryTable() { release(); }
+
+    [[nodiscard]] std::size_t size() const noexcept { return size_; }
+    [[nodiscard]] bool empty() const noexcept { return size_ == 0; }
+
+    Entry* find(std::string_view key) noexcept {
+        const std::size_t at = locate(key, hash(key));
+        return at == kNone ? nullptr : &slots_[at].node->entry;
+    }
+    const Entry* find(std::string_view key) const noexcept {
+        const std::size_t at = locate(key, hash(key));
+        return at == kNone ? nullptr : &slots_[at].node->entry;
+    }
+
+    // Adds a key that is not in the table. Throws std::bad_alloc, leaving
+    // the table's contents as they were.
+    Entry& insert(std::string_view key, Entry&& entry) {
+        if ((size_ + 1) * 4 > capacity() * 3) {
+            grow();
+        }
+        Node* node = Node::make(key, std::move(entry));
+        const std::uint64_t h = hash(key);
+        std::size_t at = h & mask_;
+        while (slots_[at].node != nullptr) {
+            at = (at + 1) & mask_;
+        }
+        slots_[at] = Slot{h, node};
+        ++size_;
+        return node->entry;
+    }
+
+    // Removes the key; false if it was not there.
+    bool erase(std::string_view key) noexcept {
+        std::size_t hole = locate(key, hash(key));
+        if (hole == kNone) {
+            return false;
+        }
+        Node::destroy(slots_[hole].node);
+        // Backward-shift deletion: pull later members of the probe run into
+        // the hole, so no tombstones ever slow lookups down.
+        for (std::size_t next = (hole + 1) & mask_; slots_[next].node != nullptr; next = (next + 1) & mask_) {
+            const std::size_t home = slots_[next].hash & mask_;
+            const bool stays = hole <= next ? (hole < home && home <= next) : (hole < home || home <= next);
+            if (!stays) {
+                slots_[hole] = slots_[next];
+                hole = next;
+            }
+        }
+        slots_[hole] = Slot{};
+        --size_;
+        return true;
+    }
+
+    // Calls visit(key, entry) for every entry, in table order.
+    template <class Visit>
+    void for_each(Visit&& visit) const {
+        for (std::size_t i = 0; i < capacity(); ++i) {
+            if (const Node* node = slots_[i].node) {
+                visit(node->key(), node->entry);
+            }
+        }
+    }
+
+private:
+    struct Node {
+        Entry entry;
+        std::size_t key_size;
+        // The key's bytes follow the node in the same block.
+
+        [[nodiscard]] const char* key_bytes() const noexcept { return reinterpret_cast<const char*>(this + 1); }
+        [[nodiscard]] std::string_view key() const noexcept { return {key_bytes(), key_size}; }
+        static Node* make(std::string_view key, Entry&& entry) {
+            void* block = ::operator new(sizeof(Node) + key.size());
+            Node* node = new (block) Node{std::move(entry), key.size()};
+            if (!key.empty()) {
+                std::memcpy(const_cast<char*>(node->key_bytes()), key.data(), key.size());
+            }
+            return node;
+        }
+        static void destroy(Node* node) noexcept {
+            node->~Node();
+            ::operator delete(node);
+        }
+    };
+    struct Slot {
+        std::uint64_t hash = 0;
+        Node* node = nullptr;
+    };
+    static constexpr std::size_t kNone = ~std::size_t{0};
+    static constexpr std::size_t kMinCapacity = 8;
+
+    static std::uint64_t hash(std::string_view key) noexcept { return std::hash<std::string_view>{}(key); }
+    [[nodiscard]] std::size_t capacity() const noexcept { return slots_ != nullptr ? mask_ + 1 : 0; }
+
+    std::size_t locate(std::string_view key, std::uint64_t h) const noexcept {
+        if (slots_ == nullptr) {
+            return kNone;
+        }
+        for (std::size_t at = h & mask_;; at = (at + 1) & mask_) {
+            const Slot& slot = slots_[at];
+            if (slot.node == nullptr) {
+                return kNone;
+            }
+            if (slot.hash == h && slot.node->key() == key) {
+                return at;
+            }
+        }
+    }
+
+    void grow() {
+        const std::size_t wanted = capacity() == 0 ? kMinCapacity : capacity() * 2;
+        Slot* fresh = new Slot[wanted]();  // the only step that can fail
+        const std::size_t mask = wanted - 1;
+        for (std::size_t i = 0; i < capacity(); ++i) {
+            if (slots_[i].node != nullptr) {
+                std::size_t at = slots_[i].hash & mask;
+                while (fresh[at].node != nullptr) {
+                    at = (at + 1) & mask;
+                }
+                fresh[at] = slots_[i];
+            }
+        }
+        delete[] slots_;
+        slots_ = fresh;
+        mask_ = mask;
+    }
+
+    void release() noexcept {
+        for (std::size_t i = 0; i < capacity(); ++i) {
+            if (slots_[i].node != nullptr) {
+                Node::destroy(slots_[i].node);
+            }
+        }
+        delete[] slots_;
+        slots_ = nullptr;
+        mask_ = 0;
+        size_ = 0;
+    }
+
+    Slot* slots_ = nullptr;
+    std::size_t mask_ = 0;
+    std::size_t size_ = 0;
+};
+
+}  // namespace velk
