@@ -13,7 +13,9 @@ void copy_string(char* destination, std::size_t capacity, std::string_view sourc
         return;
     }
     const std::size_t length = source.size() < capacity - 1 ? source.size() : capacity - 1;
-    std::memcpy(destination, source.data(), length);
+    if (length != 0) {  // an empty view may carry a null pointer
+        std::memcpy(destination, source.data(), length);
+    }
     std::memset(destination + length, 0, capacity - length);
 }
 

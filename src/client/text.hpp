@@ -14,14 +14,6 @@ namespace velk {
 void copy_string(char* destination, std::size_t capacity, const char* source) noexcept;
 void copy_string(char* destination, std::size_t capacity, std::string_view source) noexcept;
 
-// The same for a field whose width the compiler knows: clearing a fixed
-// width compiles to a few wide stores, cheaper than measuring the tail.
-template <std::size_t N>
-inline void copy_string(char (&field)[N], std::string_view source) noexcept {
-    std::memset(field, 0, N);
-    std::memcpy(field, source.data(), source.size() < N - 1 ? source.size() : N - 1);
-}
-
 // A malloc'ed copy of `source` with its NUL, for the caller to free(); null
 // when malloc fails.
 char* duplicate_string(const char* source) noexcept;
