@@ -380,12 +380,22 @@ void bench_family(benchmark::State& state, Family family, bool library, size_t k
                                 : state.iterations() * batch * static_cast<int64_t>(value_size));
 }
 
-void bench_memcpy(benchmark::State& state, size_t size) {
-    std::vector<unsigned char> from(size, 'v');
-    std::vector<unsigned char> to(size);
+// The data movement of get-into (many stored values into one buffer) or of
+// put (one buffer into many stored values), over as many distinct buffers
+// as the library's working set, so both meet the same caches.
+void bench_memcpy(benchmark::State& state, size_t size, size_t count, bool scatter) {
+    std::vector<std::vector<unsigned char>> many(count, std::vector<unsigned char>(size, 'v'));
+    std::vector<unsigned char> one(size, 'w');
+    size_t at = 0;
     for (auto _ : state) {
-        std::memcpy(to.data(), from.data(), size);
+        unsigned char* stored = many[at].data();
+        if (scatter) {
+            std::memcpy(stored, one.data(), size);
+        } else {
+            std::memcpy(one.data(), stored, size);
+        }
         benchmark::ClobberMemory();
+        at = at + 1 == count ? 0 : at + 1;
     }
     state.SetItemsProcessed(state.iterations());
     state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(size));
@@ -516,17 +526,22 @@ void register_all() {
                               std::to_string(keys),
                           [=](benchmark::State& s, bool lib) { bench_family(s, f, lib, keys, value_size, 1); });
         }
-        benchmark::RegisterBenchmark(("memcpy/v:" + std::to_string(value_size)).c_str(),
-                                     [size = value_size](benchmark::State& s) { bench_memcpy(s, size); });
+        for (const bool scatter : {false, true}) {
+            benchmark::RegisterBenchmark(
+                ((scatter ? "memcpy_scatter/v:" : "memcpy_gather/v:") + std::to_string(value_size)).c_str(),
+                [size = value_size, n = keys, scatter](benchmark::State& s) { bench_memcpy(s, size, n, scatter); });
+        }
     }
     // Threads.
     for (const int threads : {1, 2}) {
         register_pair("threads/own_handles/t:" + std::to_string(threads),
                       [](benchmark::State& s, bool lib) { bench_threads(s, lib, false); },
-                      [threads](benchmark::internal::Benchmark* b) { b->Threads(threads)->UseRealTime(); });
+                      [threads](benchmark::internal::Benchmark* b) {
+                          b->Threads(threads)->UseRealTime()->MinTime(0.5);
+                      });
     }
     register_pair("threads/one_handle/t:2", [](benchmark::State& s, bool lib) { bench_threads(s, lib, true); },
-                  [](benchmark::internal::Benchmark* b) { b->Threads(2)->UseRealTime(); });
+                  [](benchmark::internal::Benchmark* b) { b->Threads(2)->UseRealTime()->MinTime(0.5); });
     // Namespace descriptions as a namespace grows.
     for (const size_t entries : {1000, 10000, 100000, 1000000}) {
         benchmark::RegisterBenchmark(("namespace_get/entries:" + std::to_string(entries)).c_str(),

@@ -50,10 +50,18 @@ int saturating_get_status(std::size_t length) noexcept {
 
 LocationWriter::LocationWriter(std::string_view ns) noexcept {
     constexpr std::size_t kLimit = kWidth - 1;
-    std::size_t used = 0;
-    for (const std::string_view piece : {kLocationPrefix, ns, std::string_view("/")}) {
-        const std::size_t take = piece.size() < kLimit - used ? piece.size() : kLimit - used;
-        std::memcpy(head_ + used, piece.data(), take);
+    // Made once per batch, so a batch of one pays for it in full: the prefix
+    // has a fixed length (an inlined copy) and a namespace that fits, the
+    // usual case, needs no cutting.
+    std::memcpy(head_, kLocationPrefix.data(), kLocationPrefix.size());
+    std::size_t used = kLocationPrefix.size();
+    if (ns.size() < kLimit - used) {
+        std::memcpy(head_ + used, ns.data(), ns.size());
+        used += ns.size();
+        head_[used++] = '/';
+    } else {
+        const std::size_t take = kLimit - used;
+        std::memcpy(head_ + used, ns.data(), take);
         used += take;
     }
     std::memset(head_ + used, 0, kWidth - used);

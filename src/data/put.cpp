@@ -126,8 +126,9 @@ extern "C" VELK_API int32_t velk_batch_put(velk_client* client, const char* ns,
         const std::lock_guard guard(client->lock);
         // The namespace comes into being before any item is looked at, so it
         // exists afterwards even when every item is invalid.
-        Namespace& space = namespace_for_put(*client, ns);
-        const LocationWriter locations(ns);
+        const std::string_view ns_text(ns);
+        Namespace& space = namespace_for_put(*client, ns_text);
+        const LocationWriter locations(ns_text);
         for (int32_t i = 0; i < count; ++i) {
             const velk_put_item_t& item = items[i];
             velk_put_result_t& result = results[i];
