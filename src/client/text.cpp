@@ -50,9 +50,8 @@ int saturating_get_status(std::size_t length) noexcept {
 
 LocationWriter::LocationWriter(std::string_view ns) noexcept {
     constexpr std::size_t kLimit = kWidth - 1;
-    // Made once per batch, so a batch of one pays for it in full: the prefix
-    // has a fixed length (an inlined copy) and a namespace that fits, the
-    // usual case, needs no cutting.
+    // The prefix has a fixed length (an inlined copy), and a namespace that
+    // fits, the usual case, needs no cutting.
     std::memcpy(head_, kLocationPrefix.data(), kLocationPrefix.size());
     std::size_t used = kLocationPrefix.size();
     if (ns.size() < kLimit - used) {
@@ -64,7 +63,6 @@ LocationWriter::LocationWriter(std::string_view ns) noexcept {
         std::memcpy(head_ + used, ns.data(), take);
         used += take;
     }
-    std::memset(head_ + used, 0, kWidth - used);
     head_length_ = used;
 }
 

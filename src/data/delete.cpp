@@ -21,7 +21,7 @@ VELK_API int32_t velk_batch_delete_items(velk_client* client, const char* ns,
         const std::lock_guard guard(client->lock);
         const std::string_view ns_text(ns);
         Namespace* space = find_namespace(*client, ns_text);
-        const LocationWriter locations(ns_text);
+        LocationWriter locations(ns_text);
         for (int32_t i = 0; i < count; ++i) {
             velk_delete_result_t& result = results[i];
             const char* key = items[i].key;
