@@ -273,14 +273,22 @@ void baseline_meta_copies(int n, bool found) {
 enum class Family { Put, Get, GetInto, Query, QueryMeta, Delete, LlPut, LlGetInto };
 const char* family_name(Family f) {
     switch (f) {
-    case Family::Put: return "put";
-    case Family::Get: return "get";
-    case Family::GetInto: return "get_into";
-    case Family::Query: return "query";
-    case Family::QueryMeta: return "query_meta_details";
-    case Family::Delete: return "delete";
-    case Family::LlPut: return "ll_put";
-    case Family::LlGetInto: return "ll_get_into";
+        case Family::Put:
+            return "put";
+        case Family::Get:
+            return "get";
+        case Family::GetInto:
+            return "get_into";
+        case Family::Query:
+            return "query";
+        case Family::QueryMeta:
+            return "query_meta_details";
+        case Family::Delete:
+            return "delete";
+        case Family::LlPut:
+            return "ll_put";
+        case Family::LlGetInto:
+            return "ll_get_into";
     }
     return "?";
 }
@@ -291,65 +299,69 @@ const char* family_name(Family f) {
 [[gnu::noinline]] void run_batch(Family family, bool library, Dataset& d, Outputs& out, size_t at, int n) {
     const char* const* keys = &d.order_keys[at];
     switch (family) {
-    case Family::Put:
-    case Family::LlPut:
-        if (!library) {
-            d.baseline.put(family == Family::Put ? kNs : "ll", keys, d.value.data(), d.value.size(), n);
-        } else if (family == Family::Put) {
-            velk_batch_put(d.client, kNs, &d.put_items[at], n, out.put_results, n, nullptr);
-        } else {
-            velk_ll_batch_put(d.client, &d.ll_items[at], n, out.put_results, n, nullptr, nullptr);
-        }
-        break;
-    case Family::Get:
-        if (library) {
-            velk_batch_get(d.client, kNs, &d.get_items[at], n, consume, nullptr, nullptr);
-        } else {
-            d.baseline.get(kNs, keys, n, [](int count, const void* const* values, const uint64_t* lens) {
-                consume(count, values, lens, nullptr, nullptr);
-            });
-        }
-        break;
-    case Family::GetInto:
-    case Family::LlGetInto:
-        if (!library) {
-            d.baseline.get_into(family == Family::GetInto ? kNs : "ll", keys, n, out.buffers, out.sizes, out.lens);
-        } else if (family == Family::GetInto) {
-            velk_batch_get_into(d.client, kNs, &d.get_items[at], n, out.buffers, out.sizes, out.statuses, out.lens,
-                                nullptr);
-        } else {
-            velk_ll_batch_get_into(d.client, keys, n, out.buffers, out.sizes, out.statuses, out.lens, nullptr);
-        }
-        break;
-    case Family::Query:
-        if (library) {
-            velk_batch_query(d.client, kNs, keys, n, nullptr, out.query_results, n);
-        } else {
-            d.baseline.query(kNs, keys, n, out.lens);
-        }
-        break;
-    case Family::QueryMeta:
-        if (library) {
-            const velk_query_options_t options{0, 1};
-            velk_batch_query(d.client, kMetaNs, keys, n, &options, out.query_results, n);
-            velk_query_result_free(out.query_results, n);
-        } else {
-            d.baseline.query(kMetaNs, keys, n, out.lens);
-            baseline_meta_copies(n, true);
-        }
-        break;
-    case Family::Delete:
-        if (library) {
-            velk_batch_delete_items(d.client, kNs, &d.delete_items[at], n, out.delete_results, n, nullptr);
-        } else {
-            d.baseline.erase(kNs, keys, n);
-        }
-        break;
+        case Family::Put:
+        case Family::LlPut:
+            if (!library) {
+                d.baseline.put(family == Family::Put ? kNs : "ll", keys, d.value.data(), d.value.size(), n);
+            } else if (family == Family::Put) {
+                velk_batch_put(d.client, kNs, &d.put_items[at], n, out.put_results, n, nullptr);
+            } else {
+                velk_ll_batch_put(d.client, &d.ll_items[at], n, out.put_results, n, nullptr, nullptr);
+            }
+            break;
+        case Family::Get:
+            if (library) {
+                velk_batch_get(d.client, kNs, &d.get_items[at], n, consume, nullptr, nullptr);
+            } else {
+                d.baseline.get(kNs, keys, n, [](int count, const void* const* values, const uint64_t* lens) {
+                    consume(count, values, lens, nullptr, nullptr);
+                });
+            }
+            break;
+        case Family::GetInto:
+        case Family::LlGetInto:
+            if (!library) {
+                d.baseline.get_into(family == Family::GetInto ? kNs : "ll", keys, n, out.buffers, out.sizes,
+                                    out.lens);
+            } else if (family == Family::GetInto) {
+                velk_batch_get_into(d.client, kNs, &d.get_items[at], n, out.buffers, out.sizes, out.statuses,
+                                    out.lens, nullptr);
+            } else {
+                velk_ll_batch_get_into(d.client, keys, n, out.buffers, out.sizes, out.statuses, out.lens,
+                                       nullptr);
+            }
+            break;
+        case Family::Query:
+            if (library) {
+                velk_batch_query(d.client, kNs, keys, n, nullptr, out.query_results, n);
+            } else {
+                d.baseline.query(kNs, keys, n, out.lens);
+            }
+            break;
+        case Family::QueryMeta:
+            if (library) {
+                const velk_query_options_t options{0, 1};
+                velk_batch_query(d.client, kMetaNs, keys, n, &options, out.query_results, n);
+                velk_query_result_free(out.query_results, n);
+            } else {
+                d.baseline.query(kMetaNs, keys, n, out.lens);
+                baseline_meta_copies(n, true);
+            }
+            break;
+        case Family::Delete:
+            if (library) {
+                velk_batch_delete_items(d.client, kNs, &d.delete_items[at], n, out.delete_results, n,
+                                        nullptr);
+            } else {
+                d.baseline.erase(kNs, keys, n);
+            }
+            break;
     }
     benchmark::ClobberMemory();
 }
 
-void bench_family(benchmark::State& state, Family family, bool library, size_t keys, size_t value_size, int batch) {
+void bench_family(benchmark::State& state, Family family, bool library, size_t keys, size_t value_size,
+                  int batch) {
     Dataset& d = dataset(keys, value_size);
     if (family == Family::QueryMeta) {
         d.ensure(kMetaNs);
@@ -494,15 +506,16 @@ void register_pair(const std::string& name, const std::function<void(benchmark::
 }
 
 void register_all() {
-    const Family all[] = {Family::Put,      Family::Get,    Family::GetInto, Family::Query,
+    const Family all[] = {Family::Put,       Family::Get,    Family::GetInto, Family::Query,
                           Family::QueryMeta, Family::Delete, Family::LlPut,   Family::LlGetInto};
     // 10^3 keys: cache-resident, the library's own overhead shows.
     for (const size_t value_size : {16, 1024}) {
         for (const int batch : {1, 64}) {
             for (const Family f : all) {
-                register_pair(std::string(family_name(f)) + "/v:" + std::to_string(value_size) +
-                                  "/b:" + std::to_string(batch) + "/n:1000",
-                              [=](benchmark::State& s, bool lib) { bench_family(s, f, lib, 1000, value_size, batch); });
+                register_pair(
+                    std::string(family_name(f)) + "/v:" + std::to_string(value_size) +
+                        "/b:" + std::to_string(batch) + "/n:1000",
+                    [=](benchmark::State& s, bool lib) { bench_family(s, f, lib, 1000, value_size, batch); });
             }
         }
     }
@@ -510,38 +523,44 @@ void register_all() {
     // deleted was present.
     for (const size_t value_size : {16, 1024}) {
         for (const Family f : {Family::Put, Family::Get, Family::GetInto, Family::Query, Family::Delete}) {
-            register_pair(std::string(family_name(f)) + "/v:" + std::to_string(value_size) + "/b:64/n:1000000",
-                          [=](benchmark::State& s, bool lib) { bench_family(s, f, lib, 1000000, value_size, 64); },
-                          [f](benchmark::internal::Benchmark* b) {
-                              if (f == Family::Delete) {
-                                  b->Iterations(1000000 / 64);
-                              }
-                          });
+            register_pair(
+                std::string(family_name(f)) + "/v:" + std::to_string(value_size) + "/b:64/n:1000000",
+                [=](benchmark::State& s, bool lib) { bench_family(s, f, lib, 1000000, value_size, 64); },
+                [f](benchmark::internal::Benchmark* b) {
+                    if (f == Family::Delete) {
+                        b->Iterations(1000000 / 64);
+                    }
+                });
         }
     }
     // Large values: bandwidth against memcpy.
     for (const auto& [value_size, keys] : {std::pair<size_t, size_t>{65536, 1000}, {1 << 20, 64}}) {
         for (const Family f : {Family::Put, Family::Get, Family::GetInto, Family::LlPut, Family::LlGetInto}) {
-            register_pair(std::string(family_name(f)) + "/v:" + std::to_string(value_size) + "/b:1/n:" +
-                              std::to_string(keys),
-                          [=](benchmark::State& s, bool lib) { bench_family(s, f, lib, keys, value_size, 1); });
+            register_pair(
+                std::string(family_name(f)) + "/v:" + std::to_string(value_size) +
+                    "/b:1/n:" + std::to_string(keys),
+                [=](benchmark::State& s, bool lib) { bench_family(s, f, lib, keys, value_size, 1); });
         }
         for (const bool scatter : {false, true}) {
             benchmark::RegisterBenchmark(
                 ((scatter ? "memcpy_scatter/v:" : "memcpy_gather/v:") + std::to_string(value_size)).c_str(),
-                [size = value_size, n = keys, scatter](benchmark::State& s) { bench_memcpy(s, size, n, scatter); });
+                [size = value_size, n = keys, scatter](benchmark::State& s) {
+                    bench_memcpy(s, size, n, scatter);
+                });
         }
     }
     // Threads.
     for (const int threads : {1, 2}) {
-        register_pair("threads/own_handles/t:" + std::to_string(threads),
-                      [](benchmark::State& s, bool lib) { bench_threads(s, lib, false); },
-                      [threads](benchmark::internal::Benchmark* b) {
-                          b->Threads(threads)->UseRealTime()->MinTime(0.5);
-                      });
+        register_pair(
+            "threads/own_handles/t:" + std::to_string(threads),
+            [](benchmark::State& s, bool lib) { bench_threads(s, lib, false); },
+            [threads](benchmark::internal::Benchmark* b) {
+                b->Threads(threads)->UseRealTime()->MinTime(0.5);
+            });
     }
-    register_pair("threads/one_handle/t:2", [](benchmark::State& s, bool lib) { bench_threads(s, lib, true); },
-                  [](benchmark::internal::Benchmark* b) { b->Threads(2)->UseRealTime()->MinTime(0.5); });
+    register_pair(
+        "threads/one_handle/t:2", [](benchmark::State& s, bool lib) { bench_threads(s, lib, true); },
+        [](benchmark::internal::Benchmark* b) { b->Threads(2)->UseRealTime()->MinTime(0.5); });
     // Namespace descriptions as a namespace grows.
     for (const size_t entries : {1000, 10000, 100000, 1000000}) {
         benchmark::RegisterBenchmark(("namespace_get/entries:" + std::to_string(entries)).c_str(),
@@ -551,8 +570,9 @@ void register_all() {
         benchmark::RegisterBenchmark(("namespace_used_baseline/entries:" + std::to_string(entries)).c_str(),
                                      [=](benchmark::State& s) { bench_namespace_baseline(s, entries); });
     }
-    register_pair("memory/entries:1000000", [](benchmark::State& s, bool lib) { bench_memory(s, lib); },
-                  [](benchmark::internal::Benchmark* b) { b->Iterations(1); });
+    register_pair(
+        "memory/entries:1000000", [](benchmark::State& s, bool lib) { bench_memory(s, lib); },
+        [](benchmark::internal::Benchmark* b) { b->Iterations(1); });
 }
 
 }  // namespace

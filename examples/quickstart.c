@@ -84,8 +84,8 @@ int main(void) {
     }
     printf("batch get:\n");
     velk_batch_get(client, "users", get_items, COUNT, print_values, NULL, NULL);
-    velk_batch_get_into(client, "users", get_items, COUNT, buffer_ptrs, buffer_sizes, statuses,
-                        value_lens, NULL);
+    velk_batch_get_into(client, "users", get_items, COUNT, buffer_ptrs, buffer_sizes, statuses, value_lens,
+                        NULL);
     for (i = 0; i < COUNT; ++i) {
         printf("get_into[%d]: status %d, %.*s\n", i, (int)statuses[i], (int)value_lens[i], buffers[i]);
     }
@@ -94,9 +94,8 @@ int main(void) {
     n = velk_batch_query(client, "users", keys, COUNT, &query_options, query_results, COUNT);
     for (i = 0; i < n; ++i) {
         printf("query[%d]: %s %s, %llu bytes, %d replicas, %d metadata pairs, tag %u\n", i,
-               query_results[i].key, query_results[i].status,
-               (unsigned long long)query_results[i].value_len, (int)query_results[i].replica_count,
-               (int)query_results[i].metadata_count,
+               query_results[i].key, query_results[i].status, (unsigned long long)query_results[i].value_len,
+               (int)query_results[i].replica_count, (int)query_results[i].metadata_count,
                query_results[i].details != NULL ? query_results[i].details->tag : 0u);
     }
     velk_query_result_free(query_results, n);

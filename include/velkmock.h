@@ -83,13 +83,13 @@ typedef struct velk_meta_pair_t {
 } velk_meta_pair_t;
 
 typedef struct velk_put_item_t {
-    const char* key;                 /* must not be NULL; "" is a valid key   */
-    const void* const* value_parts;  /* value_part_count parts, concatenated */
-    const size_t* value_part_lens;   /* their lengths in bytes               */
-    int32_t value_part_count;        /* 0 stores an empty value              */
-    uint32_t tag;                    /* stored unchanged                     */
-    int32_t replica_count;           /* <= 0 is stored as 1                  */
-    uint64_t reserved;               /* never read                           */
+    const char* key;                /* must not be NULL; "" is a valid key   */
+    const void* const* value_parts; /* value_part_count parts, concatenated */
+    const size_t* value_part_lens;  /* their lengths in bytes               */
+    int32_t value_part_count;       /* 0 stores an empty value              */
+    uint32_t tag;                   /* stored unchanged                     */
+    int32_t replica_count;          /* <= 0 is stored as 1                  */
+    uint64_t reserved;              /* never read                           */
     const velk_meta_pair_t* metadata;
     int32_t metadata_count;
 } velk_put_item_t;
@@ -109,8 +109,7 @@ typedef struct velk_get_item_t {
 /* Called once per accepted velk_batch_get, with the handle's lock held. The
  * arrays and the value bytes are valid only during the call. The return value
  * is ignored. */
-typedef int (*velk_get_callback_t)(int32_t count, const void* const* values,
-                                   const uint64_t* value_lens,
+typedef int (*velk_get_callback_t)(int32_t count, const void* const* values, const uint64_t* value_lens,
                                    const int32_t* statuses, void* user_data);
 
 typedef struct velk_delete_item_t {
@@ -131,11 +130,11 @@ typedef struct velk_query_detail_t {
 } velk_query_detail_t;
 
 typedef struct velk_query_result_t {
-    char key[256];                /* the queried key, cut at 255 bytes        */
-    char status[32];              /* "ok" or "not_found"                      */
-    int32_t replica_count;        /* 0 when not found                         */
-    uint64_t value_len;           /* 0 when not found                         */
-    velk_meta_pair_t* metadata;   /* library-allocated copies, or NULL        */
+    char key[256];              /* the queried key, cut at 255 bytes        */
+    char status[32];            /* "ok" or "not_found"                      */
+    int32_t replica_count;      /* 0 when not found                         */
+    uint64_t value_len;         /* 0 when not found                         */
+    velk_meta_pair_t* metadata; /* library-allocated copies, or NULL        */
     int32_t metadata_count;
     velk_query_detail_t* details; /* library-allocated, or NULL               */
     int32_t detail_count;         /* 1 or 0                                   */
@@ -230,14 +229,12 @@ VELK_API void velk_sdk_metrics_ctx_reset(velk_sdk_metrics_ctx_t* ctx);
 
 /* Clears *metrics and returns VELK_OK; VELK_ERR_INVALID_ARGUMENT if either
  * pointer is NULL (nothing written). */
-VELK_API int32_t velk_client_get_metrics(const velk_client* client,
-                                         velk_sdk_metrics_ctx_t* metrics);
+VELK_API int32_t velk_client_get_metrics(const velk_client* client, velk_sdk_metrics_ctx_t* metrics);
 
 /* Writes the empty text: *out_len = 0 and out[0] = '\0', nothing else.
  * VELK_ERR_INVALID_ARGUMENT if a pointer is NULL or out_size is 0. */
-VELK_API int32_t velk_sdk_metrics_serialize(const velk_sdk_metrics_ctx_t* metrics,
-                                            char* out, uint64_t out_size,
-                                            uint64_t* out_len);
+VELK_API int32_t velk_sdk_metrics_serialize(const velk_sdk_metrics_ctx_t* metrics, char* out,
+                                            uint64_t out_size, uint64_t* out_len);
 
 /* ------------------------------------------------------------------------ */
 /* Data operations (locked)                                                 */
@@ -252,10 +249,9 @@ VELK_API int32_t velk_sdk_metrics_serialize(const velk_sdk_metrics_ctx_t* metric
  * items stay stored, results[i] holds VELK_ERR_NO_MEMORY, later records are
  * untouched and the call returns VELK_ERR_NO_MEMORY. Values and texts are
  * copied. */
-VELK_API int32_t velk_batch_put(velk_client* client, const char* ns,
-                                const velk_put_item_t* items, int32_t count,
-                                velk_put_result_t* results,
-                                int32_t result_capacity, const void* reserved);
+VELK_API int32_t velk_batch_put(velk_client* client, const char* ns, const velk_put_item_t* items,
+                                int32_t count, velk_put_result_t* results, int32_t result_capacity,
+                                const void* reserved);
 
 /* Looks each item up and calls `callback` exactly once with per-item value
  * pointers (lent from the store, valid only during the callback), lengths and
@@ -263,9 +259,8 @@ VELK_API int32_t velk_batch_put(velk_client* client, const char* ns,
  * Returns VELK_OK after the callback; -EINVAL if client, ns, items or
  * callback is NULL or count <= 0 (the callback is not called);
  * VELK_ERR_NO_MEMORY if the temporary arrays cannot be had (not called). */
-VELK_API int32_t velk_batch_get(velk_client* client, const char* ns,
-                                const velk_get_item_t* items, int32_t count,
-                                velk_get_callback_t callback, void* user_data,
+VELK_API int32_t velk_batch_get(velk_client* client, const char* ns, const velk_get_item_t* items,
+                                int32_t count, velk_get_callback_t callback, void* user_data,
                                 const void* reserved);
 
 /* Copies each found value into buffers[i]. statuses[i] is the length (clamped
@@ -273,33 +268,26 @@ VELK_API int32_t velk_batch_get(velk_client* client, const char* ns,
  * NULL or smaller than the value (the buffer is then untouched);
  * value_lens[i] is the full length. Returns VELK_OK, or -EINVAL if a pointer
  * argument is NULL or count <= 0 (no output written). Allocates nothing. */
-VELK_API int32_t velk_batch_get_into(velk_client* client, const char* ns,
-                                     const velk_get_item_t* items, int32_t count,
-                                     void* const* buffers,
-                                     const uint64_t* buffer_sizes,
-                                     int32_t* statuses, uint64_t* value_lens,
-                                     const void* reserved);
+VELK_API int32_t velk_batch_get_into(velk_client* client, const char* ns, const velk_get_item_t* items,
+                                     int32_t count, void* const* buffers, const uint64_t* buffer_sizes,
+                                     int32_t* statuses, uint64_t* value_lens, const void* reserved);
 
 /* Removes each item's key from `ns`. results[i].status is VELK_OK (removed),
  * VELK_ERR_NOT_FOUND (no such namespace or key) or VELK_ERR_INVALID_ARGUMENT
  * (NULL key); the location is written when the namespace exists and the key
  * is not NULL. Returns VELK_OK, or VELK_ERR_INVALID_ARGUMENT if client, ns,
  * items or results is NULL, count <= 0 or result_capacity < count. */
-VELK_API int32_t velk_batch_delete_items(velk_client* client, const char* ns,
-                                         const velk_delete_item_t* items,
-                                         int32_t count,
-                                         velk_delete_result_t* results,
-                                         int32_t result_capacity,
-                                         const void* reserved);
+VELK_API int32_t velk_batch_delete_items(velk_client* client, const char* ns, const velk_delete_item_t* items,
+                                         int32_t count, velk_delete_result_t* results,
+                                         int32_t result_capacity, const void* reserved);
 
 /* Flat form of velk_batch_delete_items (takes no lock of its own): keys[i]
  * and options[i] (options may be NULL) become item i; statuses[i] receives
  * its status. Returns VELK_OK, VELK_ERR_INVALID_ARGUMENT (client, ns, keys or
  * statuses NULL, count <= 0, status_capacity < count) or VELK_ERR_NO_MEMORY;
  * on failure statuses is untouched. */
-VELK_API int32_t velk_batch_delete(velk_client* client, const char* ns,
-                                   const char* const* keys, int32_t count,
-                                   const int32_t* options, int32_t* statuses,
+VELK_API int32_t velk_batch_delete(velk_client* client, const char* ns, const char* const* keys,
+                                   int32_t count, const int32_t* options, int32_t* statuses,
                                    int32_t status_capacity, const void* reserved);
 
 /* Describes each key: status "ok" or "not_found", replica count, value length,
@@ -309,10 +297,8 @@ VELK_API int32_t velk_batch_delete(velk_client* client, const char* ns,
  * VELK_ERR_INVALID_ARGUMENT if client, ns, keys or results is NULL, count <= 0
  * or result_capacity < count. VELK_ERR_NO_MEMORY if an allocation fails:
  * everything allocated by the call has been released by then. */
-VELK_API int32_t velk_batch_query(velk_client* client, const char* ns,
-                                  const char* const* keys, int32_t count,
-                                  const velk_query_options_t* options,
-                                  velk_query_result_t* results,
+VELK_API int32_t velk_batch_query(velk_client* client, const char* ns, const char* const* keys, int32_t count,
+                                  const velk_query_options_t* options, velk_query_result_t* results,
                                   int32_t result_capacity);
 
 /* Frees the blocks hanging on results[0..count-1] and leaves their pointers
@@ -346,8 +332,7 @@ VELK_API int velk_delete_namespace(velk_client* client, const char* ns);
 /* Fills *info (name cut at 127 bytes, policy at 31). Returns VELK_OK,
  * VELK_ERR_NAMESPACE_NOT_FOUND (info untouched) or VELK_ERR_INVALID_ARGUMENT
  * (client, ns or info NULL, ns empty). */
-VELK_API int velk_get_namespace(velk_client* client, const char* ns,
-                                velk_namespace_info_t* info);
+VELK_API int velk_get_namespace(velk_client* client, const char* ns, velk_namespace_info_t* info);
 
 /* Sets *total to the number of namespaces and fills up to info_capacity
  * records (infos may be NULL when info_capacity is 0). Returns the number of
@@ -355,8 +340,8 @@ VELK_API int velk_get_namespace(velk_client* client, const char* ns,
  * info_capacity negative, or positive with infos NULL). Records beyond the
  * returned count are untouched. The order is unspecified but stable while no
  * namespace is created or deleted. */
-VELK_API int velk_list_namespaces(velk_client* client, velk_namespace_info_t* infos,
-                                  int info_capacity, int* total);
+VELK_API int velk_list_namespaces(velk_client* client, velk_namespace_info_t* infos, int info_capacity,
+                                  int* total);
 
 /* ------------------------------------------------------------------------ */
 /* Topology (locked)                                                        */
@@ -385,39 +370,34 @@ VELK_API void velk_ll_client_destroy(velk_client* client);
 /* velk_batch_put into "ll" with tag 0, replica count 1, no metadata.
  * VELK_ERR_INVALID_ARGUMENT if items is NULL or count <= 0; otherwise what
  * velk_batch_put returns (VELK_ERR_NO_MEMORY if the temporaries fail). */
-VELK_API int32_t velk_ll_batch_put(velk_client* client, const velk_ll_put_item_t* items,
-                                   int32_t count, velk_put_result_t* results,
-                                   int32_t result_capacity, const void* reserved,
+VELK_API int32_t velk_ll_batch_put(velk_client* client, const velk_ll_put_item_t* items, int32_t count,
+                                   velk_put_result_t* results, int32_t result_capacity, const void* reserved,
                                    const void* ignored);
 
 /* velk_batch_get on "ll" without filters. -EINVAL if keys is NULL or
  * count <= 0; otherwise what velk_batch_get returns. */
-VELK_API int32_t velk_ll_batch_get(velk_client* client, const char* const* keys,
-                                   int32_t count, velk_get_callback_t callback,
-                                   void* user_data, const void* reserved,
+VELK_API int32_t velk_ll_batch_get(velk_client* client, const char* const* keys, int32_t count,
+                                   velk_get_callback_t callback, void* user_data, const void* reserved,
                                    const void* ignored);
 
 /* velk_batch_get_into on "ll" without filters. -EINVAL if keys is NULL or
  * count <= 0; otherwise what velk_batch_get_into returns. */
-VELK_API int32_t velk_ll_batch_get_into(velk_client* client, const char* const* keys,
-                                        int32_t count, void* const* buffers,
-                                        const uint64_t* buffer_sizes,
-                                        int32_t* statuses, uint64_t* value_lens,
-                                        const void* reserved);
+VELK_API int32_t velk_ll_batch_get_into(velk_client* client, const char* const* keys, int32_t count,
+                                        void* const* buffers, const uint64_t* buffer_sizes, int32_t* statuses,
+                                        uint64_t* value_lens, const void* reserved);
 
 /* velk_batch_delete_items on "ll"; statuses[i] receives item i's status.
  * VELK_ERR_INVALID_ARGUMENT if keys or statuses is NULL, count <= 0 or
  * status_capacity < count; on any failure statuses is untouched. */
-VELK_API int32_t velk_ll_batch_delete(velk_client* client, const char* const* keys,
-                                      int32_t count, int32_t* statuses,
-                                      int32_t status_capacity, const void* reserved,
+VELK_API int32_t velk_ll_batch_delete(velk_client* client, const char* const* keys, int32_t count,
+                                      int32_t* statuses, int32_t status_capacity, const void* reserved,
                                       const void* ignored);
 
 /* velk_batch_query on "ll" without options; returns what it returns. Release
  * the results with velk_query_result_free. */
-VELK_API int32_t velk_ll_batch_query(velk_client* client, const char* const* keys,
-                                     int32_t count, velk_query_result_t* results,
-                                     int32_t result_capacity, const void* ignored);
+VELK_API int32_t velk_ll_batch_query(velk_client* client, const char* const* keys, int32_t count,
+                                     velk_query_result_t* results, int32_t result_capacity,
+                                     const void* ignored);
 
 #ifdef __cplusplus
 }

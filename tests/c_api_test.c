@@ -8,8 +8,7 @@
 #include "velkmock.h"
 
 #define PIN_SIZE(type, size) _Static_assert(sizeof(type) == (size), #type " size")
-#define PIN(type, field, offset) \
-    _Static_assert(offsetof(type, field) == (offset), #type "." #field " offset")
+#define PIN(type, field, offset) _Static_assert(offsetof(type, field) == (offset), #type "." #field " offset")
 
 PIN_SIZE(velk_meta_pair_t, 16);
 PIN(velk_meta_pair_t, key, 0);
@@ -151,9 +150,9 @@ int main(void) {
     get_item.key = "k";
     buffers[0] = buffer;
     sizes[0] = sizeof buffer;
-    failures += check(velk_batch_get_into(client, "c", &get_item, 1, buffers, sizes, &status,
-                                          &length, NULL) == VELK_OK,
-                      "get_into");
+    failures += check(
+        velk_batch_get_into(client, "c", &get_item, 1, buffers, sizes, &status, &length, NULL) == VELK_OK,
+        "get_into");
     failures += check(status == 7 && length == 7 && memcmp(buffer, "c-value", 7) == 0, "value");
     velk_client_destroy(client);
     return failures == 0 ? 0 : 1;

@@ -2,4 +2,6 @@
 #include "velkmock.h"
 
 int velkmock_header_is_c99(void);
-int velkmock_header_is_c99(void) { return VELK_OK; }
+int velkmock_header_is_c99(void) {
+    return VELK_OK;
+}

@@ -30,9 +30,15 @@ velk_client* create_client() noexcept {
 
 extern "C" {
 
-VELK_API const char* velk_version(void) { return velk::kVersion; }
-VELK_API const char* velk_revision(void) { return velk::kRevision; }
-VELK_API const char* velk_build_time(void) { return velk::kBuildTime; }
+VELK_API const char* velk_version(void) {
+    return velk::kVersion;
+}
+VELK_API const char* velk_revision(void) {
+    return velk::kRevision;
+}
+VELK_API const char* velk_build_time(void) {
+    return velk::kBuildTime;
+}
 
 VELK_API velk_client* velk_client_create(const void* config) {
     // The configuration record is the caller's business: only its presence

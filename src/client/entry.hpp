@@ -15,8 +15,7 @@ namespace velk {
 class Bytes {
 public:
     Bytes() = default;
-    explicit Bytes(std::size_t size)
-        : data_(size != 0 ? new unsigned char[size] : nullptr), size_(size) {}
+    explicit Bytes(std::size_t size) : data_(size != 0 ? new unsigned char[size] : nullptr), size_(size) {}
 
     [[nodiscard]] const unsigned char* data() const noexcept { return data_.get(); }
     [[nodiscard]] unsigned char* data() noexcept { return data_.get(); }
@@ -47,9 +46,7 @@ struct Entry {
     Entry(const Entry&) = delete;
     Entry& operator=(const Entry&) = delete;
 
-    [[nodiscard]] std::size_t metadata_size() const noexcept {
-        return metadata ? metadata->size() : 0;
-    }
+    [[nodiscard]] std::size_t metadata_size() const noexcept { return metadata ? metadata->size() : 0; }
 };
 
 }  // namespace velk

@@ -110,7 +110,9 @@ private:
         std::size_t key_size;
         // The key's bytes follow the node in the same block.
 
-        [[nodiscard]] const char* key_bytes() const noexcept { return reinterpret_cast<const char*>(this + 1); }
+        [[nodiscard]] const char* key_bytes() const noexcept {
+            return reinterpret_cast<const char*>(this + 1);
+        }
         [[nodiscard]] std::string_view key() const noexcept { return {key_bytes(), key_size}; }
         static Node* make(std::string_view key, Entry&& entry) {
             void* block = ::operator new(sizeof(Node) + key.size());

@@ -8,10 +8,9 @@
 
 extern "C" {
 
-VELK_API int32_t velk_batch_delete_items(velk_client* client, const char* ns,
-                                         const velk_delete_item_t* items, int32_t count,
-                                         velk_delete_result_t* results, int32_t result_capacity,
-                                         const void* /*reserved*/) {
+VELK_API int32_t velk_batch_delete_items(velk_client* client, const char* ns, const velk_delete_item_t* items,
+                                         int32_t count, velk_delete_result_t* results,
+                                         int32_t result_capacity, const void* /*reserved*/) {
     using namespace velk;
     if (client == nullptr || ns == nullptr || items == nullptr || count <= 0 || results == nullptr ||
         result_capacity < count) {

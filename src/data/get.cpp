@@ -82,11 +82,9 @@ VELK_API int32_t velk_batch_get(velk_client* client, const char* ns, const velk_
     });
 }
 
-VELK_API int32_t velk_batch_get_into(velk_client* client, const char* ns,
-                                     const velk_get_item_t* items, int32_t count,
-                                     void* const* buffers, const uint64_t* buffer_sizes,
-                                     int32_t* statuses, uint64_t* value_lens,
-                                     const void* /*reserved*/) {
+VELK_API int32_t velk_batch_get_into(velk_client* client, const char* ns, const velk_get_item_t* items,
+                                     int32_t count, void* const* buffers, const uint64_t* buffer_sizes,
+                                     int32_t* statuses, uint64_t* value_lens, const void* /*reserved*/) {
     using namespace velk;
     if (client == nullptr || ns == nullptr || items == nullptr || count <= 0 || buffers == nullptr ||
         buffer_sizes == nullptr || statuses == nullptr || value_lens == nullptr) {

@@ -113,9 +113,8 @@ Namespace& namespace_for_put(velk_client& client, std::string_view ns) {
 }  // namespace
 }  // namespace velk
 
-extern "C" VELK_API int32_t velk_batch_put(velk_client* client, const char* ns,
-                                           const velk_put_item_t* items, int32_t count,
-                                           velk_put_result_t* results, int32_t result_capacity,
+extern "C" VELK_API int32_t velk_batch_put(velk_client* client, const char* ns, const velk_put_item_t* items,
+                                           int32_t count, velk_put_result_t* results, int32_t result_capacity,
                                            const void* /*reserved*/) {
     using namespace velk;
     if (client == nullptr || ns == nullptr || items == nullptr || results == nullptr || count <= 0 ||

@@ -77,9 +77,9 @@ bool attach_blocks(velk_query_result_t& result, const Entry& entry, bool include
 
 extern "C" {
 
-VELK_API int32_t velk_batch_query(velk_client* client, const char* ns, const char* const* keys,
-                                  int32_t count, const velk_query_options_t* options,
-                                  velk_query_result_t* results, int32_t result_capacity) {
+VELK_API int32_t velk_batch_query(velk_client* client, const char* ns, const char* const* keys, int32_t count,
+                                  const velk_query_options_t* options, velk_query_result_t* results,
+                                  int32_t result_capacity) {
     using namespace velk;
     if (client == nullptr || ns == nullptr || keys == nullptr || count <= 0 || results == nullptr ||
         result_capacity < count) {

@@ -41,11 +41,13 @@ VELK_API velk_client* velk_ll_create(const velk_ll_config_t* config) {
     return velk_client_create(config);
 }
 
-VELK_API void velk_ll_client_destroy(velk_client* client) { velk_client_destroy(client); }
+VELK_API void velk_ll_client_destroy(velk_client* client) {
+    velk_client_destroy(client);
+}
 
 VELK_API int32_t velk_ll_batch_put(velk_client* client, const velk_ll_put_item_t* items, int32_t count,
-                                   velk_put_result_t* results, int32_t result_capacity,
-                                   const void* reserved, const void* /*ignored*/) {
+                                   velk_put_result_t* results, int32_t result_capacity, const void* reserved,
+                                   const void* /*ignored*/) {
     if (items == nullptr || count <= 0) {
         return VELK_ERR_INVALID_ARGUMENT;
     }
@@ -61,13 +63,13 @@ VELK_API int32_t velk_ll_batch_put(velk_client* client, const velk_ll_put_item_t
         put_items[i].value_part_count = items[i].value_part_count;
         put_items[i].replica_count = 1;
     }
-    return velk_batch_put(client, kLowLevelNamespace, put_items.data(), count, results,
-                          result_capacity, reserved);
+    return velk_batch_put(client, kLowLevelNamespace, put_items.data(), count, results, result_capacity,
+                          reserved);
 }
 
 VELK_API int32_t velk_ll_batch_get(velk_client* client, const char* const* keys, int32_t count,
-                                   velk_get_callback_t callback, void* user_data,
-                                   const void* reserved, const void* /*ignored*/) {
+                                   velk_get_callback_t callback, void* user_data, const void* reserved,
+                                   const void* /*ignored*/) {
     if (keys == nullptr || count <= 0) {
         return -EINVAL;
     }
@@ -76,14 +78,13 @@ VELK_API int32_t velk_ll_batch_get(velk_client* client, const char* const* keys,
     if (!items.ok()) {
         return VELK_ERR_NO_MEMORY;
     }
-    return velk_batch_get(client, kLowLevelNamespace, fill_get_items(items, keys, n).data(), count,
-                          callback, user_data, reserved);
+    return velk_batch_get(client, kLowLevelNamespace, fill_get_items(items, keys, n).data(), count, callback,
+                          user_data, reserved);
 }
 
 VELK_API int32_t velk_ll_batch_get_into(velk_client* client, const char* const* keys, int32_t count,
-                                        void* const* buffers, const uint64_t* buffer_sizes,
-                                        int32_t* statuses, uint64_t* value_lens,
-                                        const void* reserved) {
+                                        void* const* buffers, const uint64_t* buffer_sizes, int32_t* statuses,
+                                        uint64_t* value_lens, const void* reserved) {
     if (keys == nullptr || count <= 0) {
         return -EINVAL;
     }
@@ -92,27 +93,25 @@ VELK_API int32_t velk_ll_batch_get_into(velk_client* client, const char* const* 
     if (!items.ok()) {
         return VELK_ERR_NO_MEMORY;
     }
-    return velk_batch_get_into(client, kLowLevelNamespace, fill_get_items(items, keys, n).data(),
-                               count, buffers, buffer_sizes, statuses, value_lens, reserved);
+    return velk_batch_get_into(client, kLowLevelNamespace, fill_get_items(items, keys, n).data(), count,
+                               buffers, buffer_sizes, statuses, value_lens, reserved);
 }
 
 VELK_API int32_t velk_ll_batch_delete(velk_client* client, const char* const* keys, int32_t count,
-                                      int32_t* statuses, int32_t status_capacity,
-                                      const void* reserved, const void* /*ignored*/) {
+                                      int32_t* statuses, int32_t status_capacity, const void* reserved,
+                                      const void* /*ignored*/) {
     if (keys == nullptr || count <= 0 || statuses == nullptr || status_capacity < count) {
         return VELK_ERR_INVALID_ARGUMENT;
     }
     // The flat delete builds exactly the items this layer would (key, option
     // 0, reserved 0) and copies the statuses back only on success.
-    return velk_batch_delete(client, kLowLevelNamespace, keys, count, nullptr, statuses, count,
-                             reserved);
+    return velk_batch_delete(client, kLowLevelNamespace, keys, count, nullptr, statuses, count, reserved);
 }
 
 VELK_API int32_t velk_ll_batch_query(velk_client* client, const char* const* keys, int32_t count,
                                      velk_query_result_t* results, int32_t result_capacity,
                                      const void* /*ignored*/) {
-    return velk_batch_query(client, kLowLevelNamespace, keys, count, nullptr, results,
-                            result_capacity);
+    return velk_batch_query(client, kLowLevelNamespace, keys, count, nullptr, results, result_capacity);
 }
 
 }  // extern "C"

@@ -29,7 +29,9 @@ void fill_namespace_info(std::string_view name, const Namespace& space,
 
 namespace {
 
-bool valid_name(const char* ns) noexcept { return ns != nullptr && ns[0] != '\0'; }
+bool valid_name(const char* ns) noexcept {
+    return ns != nullptr && ns[0] != '\0';
+}
 
 }  // namespace
 }  // namespace velk
@@ -121,8 +123,8 @@ VELK_API int velk_get_namespace(velk_client* client, const char* ns, velk_namesp
     });
 }
 
-VELK_API int velk_list_namespaces(velk_client* client, velk_namespace_info_t* infos,
-                                  int info_capacity, int* total) {
+VELK_API int velk_list_namespaces(velk_client* client, velk_namespace_info_t* infos, int info_capacity,
+                                  int* total) {
     using namespace velk;
     if (client == nullptr || total == nullptr || info_capacity < 0 ||
         (info_capacity > 0 && infos == nullptr)) {

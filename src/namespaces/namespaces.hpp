@@ -13,7 +13,6 @@ namespace velk {
 std::uint64_t namespace_space_used(const Namespace& space) noexcept;
 
 // Clears *info, then describes the namespace (texts cut to their widths).
-void fill_namespace_info(std::string_view name, const Namespace& space,
-                         velk_namespace_info_t& info) noexcept;
+void fill_namespace_info(std::string_view name, const Namespace& space, velk_namespace_info_t& info) noexcept;
 
 }  // namespace velk

@@ -15,8 +15,11 @@ bool node_matches(const velk_node_info_t& node, const velk_node_selector_t* sele
         const char* wanted;
         const char* actual;
     } filters[] = {
-        {selector->cluster, node.cluster}, {selector->region, node.region}, {selector->zone, node.zone},
-        {selector->rack, node.rack},       {selector->node_class, node.node_class},
+        {selector->cluster, node.cluster},
+        {selector->region, node.region},
+        {selector->zone, node.zone},
+        {selector->rack, node.rack},
+        {selector->node_class, node.node_class},
     };
     for (const auto& filter : filters) {
         // NULL and "" mean "any"; otherwise the texts must be identical.

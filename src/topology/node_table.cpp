@@ -7,8 +7,8 @@
 
 namespace velk {
 
-velk_node_info_t make_node(const char* node_id, const char* endpoint, const char* region,
-                           const char* zone, std::int64_t capacity_bytes, double weight) noexcept {
+velk_node_info_t make_node(const char* node_id, const char* endpoint, const char* region, const char* zone,
+                           std::int64_t capacity_bytes, double weight) noexcept {
     velk_node_info_t node;
     std::memset(&node, 0, sizeof node);
     copy_string(node.node_id, sizeof node.node_id, node_id);

@@ -67,7 +67,9 @@ bool untorn(velk_client* client, const char* ns, const std::string& new_prefix) 
     return true;
 }
 
-int count_callback(int32_t, const void* const*, const uint64_t*, const int32_t*, void*) { return 0; }
+int count_callback(int32_t, const void* const*, const uint64_t*, const int32_t*, void*) {
+    return 0;
+}
 
 using Invoke = std::function<int()>;
 
@@ -82,7 +84,9 @@ struct Row {
     std::function<bool(velk_client*)> intact;
 };
 
-bool ok(int rc) { return rc == 0; }
+bool ok(int rc) {
+    return rc == 0;
+}
 
 // Argument material that outlives the preparation.
 struct Args {
@@ -121,11 +125,15 @@ struct Args {
 
 std::vector<Row> rows() {
     std::vector<Row> r;
-    auto nothing_torn = [](velk_client* c) { return untorn(c, "ns", "new-") && untorn(c, "ll", "new-"); };
+    auto nothing_torn = [](velk_client* c) {
+        return untorn(c, "ns", "new-") && untorn(c, "ll", "new-");
+    };
     auto with_args = [](auto call) {
         return [call](velk_client* c, std::vector<velk_query_result_t>& results) -> Invoke {
             auto args = std::make_shared<Args>();
-            return [=, &results]() { return call(c, *args, results); };
+            return [=, &results]() {
+                return call(c, *args, results);
+            };
         };
     };
     using Results = std::vector<velk_query_result_t>;
@@ -156,20 +164,25 @@ std::vector<Row> rows() {
                  },
                  ok, nothing_torn});
     r.push_back({"batch_get", with_args([](velk_client* c, Args& a, Results&) {
-                     return velk_batch_get(c, "ns", a.get_items.data(), kMany, count_callback, nullptr, nullptr);
-                 }), ok, nothing_torn});
+                     return velk_batch_get(c, "ns", a.get_items.data(), kMany, count_callback, nullptr,
+                                           nullptr);
+                 }),
+                 ok, nothing_torn});
     r.push_back({"batch_get_into", with_args([](velk_client* c, Args& a, Results&) {
                      return velk_batch_get_into(c, "ns", a.get_items.data(), kMany, a.pointers.data(),
                                                 a.sizes.data(), a.statuses.data(), a.lens.data(), nullptr);
-                 }), ok, nothing_torn});
+                 }),
+                 ok, nothing_torn});
     r.push_back({"batch_delete_items", with_args([](velk_client* c, Args& a, Results&) {
-                     return velk_batch_delete_items(c, "ns", a.delete_items.data(), kMany, a.delete_results.data(),
-                                                    kMany, nullptr);
-                 }), ok, nothing_torn});
+                     return velk_batch_delete_items(c, "ns", a.delete_items.data(), kMany,
+                                                    a.delete_results.data(), kMany, nullptr);
+                 }),
+                 ok, nothing_torn});
     r.push_back({"batch_delete", with_args([](velk_client* c, Args& a, Results&) {
-                     return velk_batch_delete(c, "ns", a.keys.data(), kMany, nullptr, a.statuses.data(), kMany,
-                                              nullptr);
-                 }), ok, nothing_torn});
+                     return velk_batch_delete(c, "ns", a.keys.data(), kMany, nullptr, a.statuses.data(),
+                                              kMany, nullptr);
+                 }),
+                 ok, nothing_torn});
     r.push_back({"batch_query with metadata and details",
                  [](velk_client* c, Results& results) -> Invoke {
                      auto args = std::make_shared<Args>();
@@ -189,8 +202,7 @@ std::vector<Row> rows() {
                      const velk_namespace_options_t options{1, kLongPolicy.c_str(), 1.0};
                      return velk_create_namespace(c, kLongName.c_str(), &options);
                  }),
-                 ok,
-                 [](velk_client* c) {
+                 ok, [](velk_client* c) {
                      // Created whole or not at all.
                      velk_namespace_info_t info;
                      const int rc = velk_get_namespace(c, kLongName.c_str(), &info);
@@ -202,52 +214,62 @@ std::vector<Row> rows() {
                      const velk_namespace_options_t options{99, kLongPolicy.c_str(), 9.0};
                      return velk_update_namespace(c, "admin", &options);
                  }),
-                 ok,
-                 [](velk_client* c) {
+                 ok, [](velk_client* c) {
                      velk_namespace_info_t info;
                      if (velk_get_namespace(c, "admin", &info) != 0) {
                          return false;
                      }
-                     const bool old = info.capacity_bytes == 10 && std::strcmp(info.eviction_policy, "lfu") == 0 &&
+                     const bool old = info.capacity_bytes == 10 &&
+                                      std::strcmp(info.eviction_policy, "lfu") == 0 &&
                                       info.policy_param == 0.5;
                      const bool updated = info.capacity_bytes == 99 && info.policy_param == 9.0 &&
                                           kLongPolicy.compare(0, 31, info.eviction_policy) == 0;
                      return old || updated;
                  }});
     r.push_back({"delete_namespace",
-                 with_args([](velk_client* c, Args&, Results&) { return velk_delete_namespace(c, "ns"); }), ok,
-                 [](velk_client* c) { return untorn(c, "ll", "new-"); }});
+                 with_args([](velk_client* c, Args&, Results&) { return velk_delete_namespace(c, "ns"); }),
+                 ok, [](velk_client* c) {
+                     return untorn(c, "ll", "new-");
+                 }});
     r.push_back({"get_namespace", with_args([](velk_client* c, Args& a, Results&) {
                      return velk_get_namespace(c, "admin", a.infos.data());
-                 }), ok, nothing_torn});
+                 }),
+                 ok, nothing_torn});
     r.push_back({"list_namespaces", with_args([](velk_client* c, Args& a, Results&) {
                      return velk_list_namespaces(c, a.infos.data(), 4, &a.total);
-                 }), [](int rc) { return rc == 3; }, nothing_torn});
+                 }),
+                 [](int rc) { return rc == 3; }, nothing_torn});
     r.push_back({"get_nodes", with_args([](velk_client* c, Args& a, Results&) {
                      return velk_get_nodes(c, nullptr, a.nodes.data(), 2);
-                 }), [](int rc) { return rc == 2; }, nothing_torn});
+                 }),
+                 [](int rc) { return rc == 2; }, nothing_torn});
     r.push_back({"ll_batch_put", with_args([](velk_client* c, Args& a, Results&) {
-                     return velk_ll_batch_put(c, a.ll_items.data(), kMany, a.put_results.data(), kMany, nullptr,
-                                              nullptr);
-                 }), ok, nothing_torn});
+                     return velk_ll_batch_put(c, a.ll_items.data(), kMany, a.put_results.data(), kMany,
+                                              nullptr, nullptr);
+                 }),
+                 ok, nothing_torn});
     r.push_back({"ll_batch_get", with_args([](velk_client* c, Args& a, Results&) {
-                     return velk_ll_batch_get(c, a.keys.data(), kMany, count_callback, nullptr, nullptr, nullptr);
-                 }), ok, nothing_torn});
+                     return velk_ll_batch_get(c, a.keys.data(), kMany, count_callback, nullptr, nullptr,
+                                              nullptr);
+                 }),
+                 ok, nothing_torn});
     r.push_back({"ll_batch_get_into", with_args([](velk_client* c, Args& a, Results&) {
                      return velk_ll_batch_get_into(c, a.keys.data(), kMany, a.pointers.data(), a.sizes.data(),
                                                    a.statuses.data(), a.lens.data(), nullptr);
-                 }), ok, nothing_torn});
+                 }),
+                 ok, nothing_torn});
     r.push_back({"ll_batch_delete", with_args([](velk_client* c, Args& a, Results&) {
                      return velk_ll_batch_delete(c, a.keys.data(), kMany, a.statuses.data(), kMany, nullptr,
                                                  nullptr);
-                 }), ok, nothing_torn});
+                 }),
+                 ok, nothing_torn});
     r.push_back({"ll_batch_query",
                  [](velk_client* c, Results& results) -> Invoke {
                      auto args = std::make_shared<Args>();
                      results.resize(kMany);
                      return [c, args, &results] {
-                         const int rc = velk_ll_batch_query(c, args->keys.data(), kMany, results.data(), kMany,
-                                                            nullptr);
+                         const int rc =
+                             velk_ll_batch_query(c, args->keys.data(), kMany, results.data(), kMany, nullptr);
                          if (rc < 0) {
                              results.clear();
                          }

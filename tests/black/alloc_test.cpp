@@ -155,7 +155,8 @@ TEST(AllocFailure, GetArraysAndFlatDeleteTemporaries) {
     for (long n = 1;; ++n) {
         std::vector<int32_t> statuses(200, 7);
         alloc_hook::open(n);
-        const int rc = velk_batch_delete(client.get(), "ns", keys.data(), 200, nullptr, statuses.data(), 200, nullptr);
+        const int rc =
+            velk_batch_delete(client.get(), "ns", keys.data(), 200, nullptr, statuses.data(), 200, nullptr);
         const alloc_hook::Window w = alloc_hook::pause();
         alloc_hook::close();
         if (!w.failed) {
@@ -243,8 +244,9 @@ TEST_F(AllocCounts, ReadsAndDeletesAllocateNothing) {
         deletes[i].key = keys[i];
     }
     velk_delete_result_t deleted[64];
-    EXPECT_EQ(count([&] { velk_batch_delete_items(client.get(), "ns", deletes.data(), 64, deleted, 64, nullptr); }),
-              0);
+    EXPECT_EQ(
+        count([&] { velk_batch_delete_items(client.get(), "ns", deletes.data(), 64, deleted, 64, nullptr); }),
+        0);
     EXPECT_EQ(deleted[63].status, 0);
 }
 
@@ -256,7 +258,8 @@ TEST_F(AllocCounts, PutAllocatesOnlyWhatTheEntryKeeps) {
             specs.push_back(PutSpec{name, std::string(length, 'w')});
         }
         PutBatch batch(specs);
-        return count([&] { velk_batch_put(client.get(), ns.c_str(), batch.items.data(), 64, results, 64, nullptr); });
+        return count(
+            [&] { velk_batch_put(client.get(), ns.c_str(), batch.items.data(), 64, results, 64, nullptr); });
     };
     // Rewriting values of the same length reuses their buffers.
     EXPECT_EQ(put_all("ns", 100), 0);

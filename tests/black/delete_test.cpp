@@ -11,7 +11,9 @@ namespace {
 
 const std::string kPrefix = "mock://mock-node-0:9000/";
 
-velk_delete_item_t del(const char* key) { return velk_delete_item_t{key, 0, 0}; }
+velk_delete_item_t del(const char* key) {
+    return velk_delete_item_t{key, 0, 0};
+}
 
 class BatchDelete : public ::testing::Test {
 protected:
@@ -121,8 +123,8 @@ TEST_F(BatchDelete, LargeFlatBatchesWork) {
     }
     keys.push_back("absent");
     std::vector<int32_t> statuses(keys.size(), 9);
-    ASSERT_EQ(velk_batch_delete(client.get(), "big", keys.data(), static_cast<int32_t>(keys.size()),
-                                nullptr, statuses.data(), static_cast<int32_t>(statuses.size()), nullptr),
+    ASSERT_EQ(velk_batch_delete(client.get(), "big", keys.data(), static_cast<int32_t>(keys.size()), nullptr,
+                                statuses.data(), static_cast<int32_t>(statuses.size()), nullptr),
               0);
     for (size_t i = 0; i < names.size(); ++i) {
         EXPECT_EQ(statuses[i], 0);

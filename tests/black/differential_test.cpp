@@ -27,6 +27,6 @@ TEST(Differential, RandomCallSequencesMatchTheModel) {
         const auto failure = velk_model::run_differential(source, kStepsPerSeed);
         ASSERT_FALSE(failure.has_value()) << "seed " << seed << ", " << *failure;
     }
-    std::printf("differential: %ld random calls over %ld seeds matched the model\n",
-                seeds * kStepsPerSeed, seeds);
+    std::printf("differential: %ld random calls over %ld seeds matched the model\n", seeds * kStepsPerSeed,
+                seeds);
 }

@@ -47,8 +47,8 @@ class BatchGet : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_EQ(put(client.get(), "ns",
-                      {PutSpec{"a", "alpha", {{"a", "2"}, {"a", "1"}, {"env", "prod"}}},
-                       PutSpec{"b", "bee"}, PutSpec{"empty", ""}}),
+                      {PutSpec{"a", "alpha", {{"a", "2"}, {"a", "1"}, {"env", "prod"}}}, PutSpec{"b", "bee"},
+                       PutSpec{"empty", ""}}),
                   0);
     }
     Client client = make_client();
@@ -70,8 +70,8 @@ TEST_F(BatchGet, ArgumentChecksGiveEinvalAndNoCallback) {
 
 TEST_F(BatchGet, CallbackRunsOnceWithLentValuesAndLengthStatuses) {
     Seen seen;
-    const velk_get_item_t items[] = {item_for("a"), item_for(nullptr), item_for("b"), item_for("a"),
-                                     item_for("missing"), item_for("empty")};
+    const velk_get_item_t items[] = {item_for("a"), item_for(nullptr),   item_for("b"),
+                                     item_for("a"), item_for("missing"), item_for("empty")};
     ASSERT_EQ(velk_batch_get(client.get(), "ns", items, 6, record, &seen, nullptr), VELK_OK);
     EXPECT_EQ(seen.calls, 1);
     EXPECT_EQ(seen.count, 6);
@@ -135,9 +135,8 @@ TEST_F(BatchGet, MetadataFilters) {
         uint64_t sizes[] = {sizeof buffer};
         int32_t status = -1;
         uint64_t length = 99;
-        ASSERT_EQ(velk_batch_get_into(client.get(), "ns", &item, 1, buffers, sizes, &status,
-                                      &length, nullptr),
-                  0);
+        ASSERT_EQ(
+            velk_batch_get_into(client.get(), "ns", &item, 1, buffers, sizes, &status, &length, nullptr), 0);
         EXPECT_EQ(status, c.status) << c.what;
         EXPECT_EQ(length, static_cast<uint64_t>(c.status)) << c.what;
     }
@@ -151,7 +150,8 @@ TEST_F(BatchGet, GetIntoArgumentChecksWriteNothing) {
     int32_t status = 77;
     uint64_t length = 77;
     velk_client* c = client.get();
-    EXPECT_EQ(velk_batch_get_into(nullptr, "ns", &item, 1, buffers, sizes, &status, &length, nullptr), -EINVAL);
+    EXPECT_EQ(velk_batch_get_into(nullptr, "ns", &item, 1, buffers, sizes, &status, &length, nullptr),
+              -EINVAL);
     EXPECT_EQ(velk_batch_get_into(c, nullptr, &item, 1, buffers, sizes, &status, &length, nullptr), -EINVAL);
     EXPECT_EQ(velk_batch_get_into(c, "ns", nullptr, 1, buffers, sizes, &status, &length, nullptr), -EINVAL);
     EXPECT_EQ(velk_batch_get_into(c, "ns", &item, 0, buffers, sizes, &status, &length, nullptr), -EINVAL);
@@ -174,10 +174,10 @@ TEST_F(BatchGet, GetIntoSizesAndBuffers) {
         uint64_t length;
         bool copied;
     } cases[] = {
-        {"a", 5, true, 5, 5, true},            // exact fit
-        {"a", 4, true, -ENOSPC, 5, false},     // one byte short
+        {"a", 5, true, 5, 5, true},                // exact fit
+        {"a", 4, true, -ENOSPC, 5, false},         // one byte short
         {"a", 1 << 20, false, -ENOSPC, 5, false},  // no buffer for a non-empty value
-        {"empty", 0, false, 0, 0, false},      // empty value needs no buffer
+        {"empty", 0, false, 0, 0, false},          // empty value needs no buffer
         {"missing", 0, false, 0, 0, false},
     };
     for (const Case& c : cases) {
@@ -188,9 +188,8 @@ TEST_F(BatchGet, GetIntoSizesAndBuffers) {
         uint64_t sizes[] = {c.capacity};
         int32_t status = 77;
         uint64_t length = 77;
-        ASSERT_EQ(velk_batch_get_into(client.get(), "ns", &item, 1, buffers, sizes, &status, &length,
-                                      nullptr),
-                  0);
+        ASSERT_EQ(
+            velk_batch_get_into(client.get(), "ns", &item, 1, buffers, sizes, &status, &length, nullptr), 0);
         EXPECT_EQ(status, c.status) << c.key << " " << c.capacity;
         EXPECT_EQ(length, c.length) << c.key << " " << c.capacity;
         const std::string expected = c.copied ? std::string("alpha###") : std::string(8, '#');

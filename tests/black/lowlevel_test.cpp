@@ -124,8 +124,10 @@ TEST(LowLevel, GetArgumentChecks) {
     const uint64_t sizes[] = {4};
     int32_t status = 3;
     uint64_t len = 3;
-    EXPECT_EQ(velk_ll_batch_get_into(client.get(), nullptr, 1, buffers, sizes, &status, &len, nullptr), -EINVAL);
-    EXPECT_EQ(velk_ll_batch_get_into(client.get(), keys, -1, buffers, sizes, &status, &len, nullptr), -EINVAL);
+    EXPECT_EQ(velk_ll_batch_get_into(client.get(), nullptr, 1, buffers, sizes, &status, &len, nullptr),
+              -EINVAL);
+    EXPECT_EQ(velk_ll_batch_get_into(client.get(), keys, -1, buffers, sizes, &status, &len, nullptr),
+              -EINVAL);
     EXPECT_EQ(velk_ll_batch_get_into(nullptr, keys, 1, buffers, sizes, &status, &len, nullptr), -EINVAL);
     EXPECT_EQ(velk_ll_batch_get_into(client.get(), keys, 1, buffers, sizes, nullptr, &len, nullptr), -EINVAL);
     EXPECT_EQ(status, 3);
@@ -186,12 +188,15 @@ TEST(LowLevel, LargeBatchesBeyondTheStackTemporaries) {
         keys.push_back(n.c_str());
     }
     std::vector<velk_put_result_t> results(kCount);
-    ASSERT_EQ(velk_ll_batch_put(client.get(), items.data(), kCount, results.data(), kCount, nullptr, nullptr), 0);
+    ASSERT_EQ(velk_ll_batch_put(client.get(), items.data(), kCount, results.data(), kCount, nullptr, nullptr),
+              0);
     std::vector<std::pair<std::string, int32_t>> seen;
     ASSERT_EQ(velk_ll_batch_get(client.get(), keys.data(), kCount, collect, &seen, nullptr, nullptr), 0);
     ASSERT_EQ(seen.size(), static_cast<size_t>(kCount));
     EXPECT_EQ(seen[kCount - 1].first, "value");
     std::vector<int32_t> statuses(kCount, 9);
-    ASSERT_EQ(velk_ll_batch_delete(client.get(), keys.data(), kCount, statuses.data(), kCount, nullptr, nullptr), 0);
+    ASSERT_EQ(
+        velk_ll_batch_delete(client.get(), keys.data(), kCount, statuses.data(), kCount, nullptr, nullptr),
+        0);
     EXPECT_EQ(statuses[kCount - 1], 0);
 }

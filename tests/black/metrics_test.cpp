@@ -16,7 +16,9 @@ struct Guarded {
 
 }  // namespace
 
-TEST(Metrics, RecordIsExactly1520Bytes) { EXPECT_EQ(sizeof(velk_sdk_metrics_ctx_t), 1520u); }
+TEST(Metrics, RecordIsExactly1520Bytes) {
+    EXPECT_EQ(sizeof(velk_sdk_metrics_ctx_t), 1520u);
+}
 
 TEST(Metrics, ResetClearsExactlyTheRecord) {
     velk_sdk_metrics_ctx_reset(nullptr);

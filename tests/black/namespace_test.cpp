@@ -198,7 +198,8 @@ TEST(Namespaces, LongNamesAndPoliciesAreKeptWholeAndCutInRecords) {
     ASSERT_EQ(velk_update_namespace(client.get(), name_b.c_str(), &update), 0);
     EXPECT_TRUE(holds_text(describe(client.get(), name_b.c_str()).eviction_policy, 32, longer.substr(0, 31)));
     EXPECT_EQ(velk_delete_namespace(client.get(), name_a.c_str()), 0);
-    EXPECT_EQ(velk_delete_namespace(client.get(), name_a.substr(0, 127).c_str()), VELK_ERR_NAMESPACE_NOT_FOUND);
+    EXPECT_EQ(velk_delete_namespace(client.get(), name_a.substr(0, 127).c_str()),
+              VELK_ERR_NAMESPACE_NOT_FOUND);
 }
 
 TEST(Namespaces, NamesAreCaseSensitive) {

@@ -14,8 +14,8 @@ struct SelectCase {
     const char* what;
     velk_node_selector_t selector;
     int capacity;
-    int expected;    // count returned
-    int first;       // node written to slot 0, or kNone
+    int expected;  // count returned
+    int first;     // node written to slot 0, or kNone
 };
 
 }  // namespace

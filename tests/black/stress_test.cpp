@@ -93,7 +93,8 @@ TEST(Stress, ConcurrentCallsOnOneHandleKeepBatchesWhole) {
                     ptrs[i] = buffers[i];
                     sizes[i] = sizeof buffers[i];
                 }
-                velk_batch_get_into(shared.get(), "gen", items.data(), kKeys, ptrs, sizes, statuses, lens, nullptr);
+                velk_batch_get_into(shared.get(), "gen", items.data(), kKeys, ptrs, sizes, statuses, lens,
+                                    nullptr);
                 for (int i = 1; i < kKeys; ++i) {
                     torn += std::string(buffers[i], lens[i]) != std::string(buffers[0], lens[0]);
                 }

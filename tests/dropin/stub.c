@@ -37,7 +37,8 @@ VELK_API int32_t velk_client_get_metrics(const velk_client* client, velk_sdk_met
     return VELK_ERR_INVALID_ARGUMENT;
 }
 
-VELK_API int32_t velk_sdk_metrics_serialize(const velk_sdk_metrics_ctx_t* metrics, char* out, uint64_t out_size, uint64_t* out_len) {
+VELK_API int32_t velk_sdk_metrics_serialize(const velk_sdk_metrics_ctx_t* metrics, char* out,
+                                            uint64_t out_size, uint64_t* out_len) {
     (void)metrics;
     (void)out;
     (void)out_size;
@@ -45,7 +46,9 @@ VELK_API int32_t velk_sdk_metrics_serialize(const velk_sdk_metrics_ctx_t* metric
     return VELK_ERR_INVALID_ARGUMENT;
 }
 
-VELK_API int32_t velk_batch_put(velk_client* client, const char* ns, const velk_put_item_t* items, int32_t count, velk_put_result_t* results, int32_t result_capacity, const void* reserved) {
+VELK_API int32_t velk_batch_put(velk_client* client, const char* ns, const velk_put_item_t* items,
+                                int32_t count, velk_put_result_t* results, int32_t result_capacity,
+                                const void* reserved) {
     (void)client;
     (void)ns;
     (void)items;
@@ -56,7 +59,9 @@ VELK_API int32_t velk_batch_put(velk_client* client, const char* ns, const velk_
     return VELK_ERR_INVALID_ARGUMENT;
 }
 
-VELK_API int32_t velk_batch_get(velk_client* client, const char* ns, const velk_get_item_t* items, int32_t count, velk_get_callback_t callback, void* user_data, const void* reserved) {
+VELK_API int32_t velk_batch_get(velk_client* client, const char* ns, const velk_get_item_t* items,
+                                int32_t count, velk_get_callback_t callback, void* user_data,
+                                const void* reserved) {
     (void)client;
     (void)ns;
     (void)items;
@@ -67,7 +72,9 @@ VELK_API int32_t velk_batch_get(velk_client* client, const char* ns, const velk_
     return VELK_ERR_INVALID_ARGUMENT;
 }
 
-VELK_API int32_t velk_batch_get_into(velk_client* client, const char* ns, const velk_get_item_t* items, int32_t count, void* const* buffers, const uint64_t* buffer_sizes, int32_t* statuses, uint64_t* value_lens, const void* reserved) {
+VELK_API int32_t velk_batch_get_into(velk_client* client, const char* ns, const velk_get_item_t* items,
+                                     int32_t count, void* const* buffers, const uint64_t* buffer_sizes,
+                                     int32_t* statuses, uint64_t* value_lens, const void* reserved) {
     (void)client;
     (void)ns;
     (void)items;
@@ -80,7 +87,9 @@ VELK_API int32_t velk_batch_get_into(velk_client* client, const char* ns, const 
     return VELK_ERR_INVALID_ARGUMENT;
 }
 
-VELK_API int32_t velk_batch_delete_items(velk_client* client, const char* ns, const velk_delete_item_t* items, int32_t count, velk_delete_result_t* results, int32_t result_capacity, const void* reserved) {
+VELK_API int32_t velk_batch_delete_items(velk_client* client, const char* ns, const velk_delete_item_t* items,
+                                         int32_t count, velk_delete_result_t* results,
+                                         int32_t result_capacity, const void* reserved) {
     (void)client;
     (void)ns;
     (void)items;
@@ -91,7 +100,9 @@ VELK_API int32_t velk_batch_delete_items(velk_client* client, const char* ns, co
     return VELK_ERR_INVALID_ARGUMENT;
 }
 
-VELK_API int32_t velk_batch_delete(velk_client* client, const char* ns, const char* const* keys, int32_t count, const int32_t* options, int32_t* statuses, int32_t status_capacity, const void* reserved) {
+VELK_API int32_t velk_batch_delete(velk_client* client, const char* ns, const char* const* keys,
+                                   int32_t count, const int32_t* options, int32_t* statuses,
+                                   int32_t status_capacity, const void* reserved) {
     (void)client;
     (void)ns;
     (void)keys;
@@ -103,7 +114,9 @@ VELK_API int32_t velk_batch_delete(velk_client* client, const char* ns, const ch
     return VELK_ERR_INVALID_ARGUMENT;
 }
 
-VELK_API int32_t velk_batch_query(velk_client* client, const char* ns, const char* const* keys, int32_t count, const velk_query_options_t* options, velk_query_result_t* results, int32_t result_capacity) {
+VELK_API int32_t velk_batch_query(velk_client* client, const char* ns, const char* const* keys, int32_t count,
+                                  const velk_query_options_t* options, velk_query_result_t* results,
+                                  int32_t result_capacity) {
     (void)client;
     (void)ns;
     (void)keys;
@@ -119,14 +132,16 @@ VELK_API void velk_query_result_free(velk_query_result_t* results, int32_t count
     (void)count;
 }
 
-VELK_API int velk_create_namespace(velk_client* client, const char* ns, const velk_namespace_options_t* options) {
+VELK_API int velk_create_namespace(velk_client* client, const char* ns,
+                                   const velk_namespace_options_t* options) {
     (void)client;
     (void)ns;
     (void)options;
     return VELK_ERR_INVALID_ARGUMENT;
 }
 
-VELK_API int velk_update_namespace(velk_client* client, const char* ns, const velk_namespace_options_t* options) {
+VELK_API int velk_update_namespace(velk_client* client, const char* ns,
+                                   const velk_namespace_options_t* options) {
     (void)client;
     (void)ns;
     (void)options;
@@ -146,7 +161,8 @@ VELK_API int velk_get_namespace(velk_client* client, const char* ns, velk_namesp
     return VELK_ERR_INVALID_ARGUMENT;
 }
 
-VELK_API int velk_list_namespaces(velk_client* client, velk_namespace_info_t* infos, int info_capacity, int* total) {
+VELK_API int velk_list_namespaces(velk_client* client, velk_namespace_info_t* infos, int info_capacity,
+                                  int* total) {
     (void)client;
     (void)infos;
     (void)info_capacity;
@@ -154,7 +170,8 @@ VELK_API int velk_list_namespaces(velk_client* client, velk_namespace_info_t* in
     return VELK_ERR_INVALID_ARGUMENT;
 }
 
-VELK_API int velk_get_nodes(velk_client* client, const velk_node_selector_t* selector, velk_node_info_t* nodes, int node_capacity) {
+VELK_API int velk_get_nodes(velk_client* client, const velk_node_selector_t* selector,
+                            velk_node_info_t* nodes, int node_capacity) {
     (void)client;
     (void)selector;
     (void)nodes;
@@ -171,7 +188,9 @@ VELK_API void velk_ll_client_destroy(velk_client* client) {
     (void)client;
 }
 
-VELK_API int32_t velk_ll_batch_put(velk_client* client, const velk_ll_put_item_t* items, int32_t count, velk_put_result_t* results, int32_t result_capacity, const void* reserved, const void* ignored) {
+VELK_API int32_t velk_ll_batch_put(velk_client* client, const velk_ll_put_item_t* items, int32_t count,
+                                   velk_put_result_t* results, int32_t result_capacity, const void* reserved,
+                                   const void* ignored) {
     (void)client;
     (void)items;
     (void)count;
@@ -182,7 +201,9 @@ VELK_API int32_t velk_ll_batch_put(velk_client* client, const velk_ll_put_item_t
     return VELK_ERR_INVALID_ARGUMENT;
 }
 
-VELK_API int32_t velk_ll_batch_get(velk_client* client, const char* const* keys, int32_t count, velk_get_callback_t callback, void* user_data, const void* reserved, const void* ignored) {
+VELK_API int32_t velk_ll_batch_get(velk_client* client, const char* const* keys, int32_t count,
+                                   velk_get_callback_t callback, void* user_data, const void* reserved,
+                                   const void* ignored) {
     (void)client;
     (void)keys;
     (void)count;
@@ -193,7 +214,9 @@ VELK_API int32_t velk_ll_batch_get(velk_client* client, const char* const* keys,
     return VELK_ERR_INVALID_ARGUMENT;
 }
 
-VELK_API int32_t velk_ll_batch_get_into(velk_client* client, const char* const* keys, int32_t count, void* const* buffers, const uint64_t* buffer_sizes, int32_t* statuses, uint64_t* value_lens, const void* reserved) {
+VELK_API int32_t velk_ll_batch_get_into(velk_client* client, const char* const* keys, int32_t count,
+                                        void* const* buffers, const uint64_t* buffer_sizes, int32_t* statuses,
+                                        uint64_t* value_lens, const void* reserved) {
     (void)client;
     (void)keys;
     (void)count;
@@ -205,7 +228,9 @@ VELK_API int32_t velk_ll_batch_get_into(velk_client* client, const char* const* 
     return VELK_ERR_INVALID_ARGUMENT;
 }
 
-VELK_API int32_t velk_ll_batch_delete(velk_client* client, const char* const* keys, int32_t count, int32_t* statuses, int32_t status_capacity, const void* reserved, const void* ignored) {
+VELK_API int32_t velk_ll_batch_delete(velk_client* client, const char* const* keys, int32_t count,
+                                      int32_t* statuses, int32_t status_capacity, const void* reserved,
+                                      const void* ignored) {
     (void)client;
     (void)keys;
     (void)count;
@@ -216,7 +241,9 @@ VELK_API int32_t velk_ll_batch_delete(velk_client* client, const char* const* ke
     return VELK_ERR_INVALID_ARGUMENT;
 }
 
-VELK_API int32_t velk_ll_batch_query(velk_client* client, const char* const* keys, int32_t count, velk_query_result_t* results, int32_t result_capacity, const void* ignored) {
+VELK_API int32_t velk_ll_batch_query(velk_client* client, const char* const* keys, int32_t count,
+                                     velk_query_result_t* results, int32_t result_capacity,
+                                     const void* ignored) {
     (void)client;
     (void)keys;
     (void)count;

@@ -262,20 +262,50 @@ private:
     // --- the calls ------------------------------------------------------------
     void one_call() {
         switch (in_.below(16)) {
-        case 0: case 1: case 2: put(false); break;
-        case 3: put(true); break;
-        case 4: get(false); break;
-        case 5: get(true); break;
-        case 6: get_into(false); break;
-        case 7: get_into(true); break;
-        case 8: delete_items(); break;
-        case 9: delete_flat(in_.below(2) == 0); break;
-        case 10: query(in_.below(3) == 0); break;
-        case 11: create_or_update(in_.below(2) == 0); break;
-        case 12: delete_or_get_namespace(); break;
-        case 13: list_namespaces(); break;
-        case 14: nodes(); break;
-        default: metrics(); break;
+            case 0:
+            case 1:
+            case 2:
+                put(false);
+                break;
+            case 3:
+                put(true);
+                break;
+            case 4:
+                get(false);
+                break;
+            case 5:
+                get(true);
+                break;
+            case 6:
+                get_into(false);
+                break;
+            case 7:
+                get_into(true);
+                break;
+            case 8:
+                delete_items();
+                break;
+            case 9:
+                delete_flat(in_.below(2) == 0);
+                break;
+            case 10:
+                query(in_.below(3) == 0);
+                break;
+            case 11:
+                create_or_update(in_.below(2) == 0);
+                break;
+            case 12:
+                delete_or_get_namespace();
+                break;
+            case 13:
+                list_namespaces();
+                break;
+            case 14:
+                nodes();
+                break;
+            default:
+                metrics();
+                break;
         }
     }
 
@@ -296,12 +326,13 @@ private:
             std::memset(&item, 0, sizeof item);
             item.key = key();
             bool parts_valid = false;
-            values[i] = make_parts(m, &item.value_parts, &item.value_part_lens, &item.value_part_count,
-                                   &parts_valid);
+            values[i] =
+                make_parts(m, &item.value_parts, &item.value_part_lens, &item.value_part_count, &parts_valid);
             if (low_level) {
                 auto& lens = m.lens64.emplace_back();
                 if (item.value_part_lens != nullptr) {
-                    lens.assign(item.value_part_lens, item.value_part_lens + std::max(item.value_part_count, 0));
+                    lens.assign(item.value_part_lens,
+                                item.value_part_lens + std::max(item.value_part_count, 0));
                 }
                 ll_items[i] = {item.key, item.value_parts, item.value_part_lens ? lens.data() : nullptr,
                                item.value_part_count};
@@ -320,16 +351,16 @@ private:
         Slots<velk_put_result_t> results(capacity);
         velk_put_result_t* results_arg = maybe_null(results.real());
         const bool null_items = one_in(30);
-        op_ << (low_level ? "ll_batch_put" : "batch_put") << " h" << h << " ns="
-            << (ns ? ns : "NULL") << " count=" << n << " capacity=" << capacity;
+        op_ << (low_level ? "ll_batch_put" : "batch_put") << " h" << h << " ns=" << (ns ? ns : "NULL")
+            << " count=" << n << " capacity=" << capacity;
 
         int rc;
         if (low_level) {
-            rc = velk_ll_batch_put(client, null_items ? nullptr : ll_items.data(), n, results_arg,
-                                   capacity, nullptr, reinterpret_cast<const void*>(0x1));
+            rc = velk_ll_batch_put(client, null_items ? nullptr : ll_items.data(), n, results_arg, capacity,
+                                   nullptr, reinterpret_cast<const void*>(0x1));
         } else {
-            rc = velk_batch_put(client, ns, null_items ? nullptr : items.data(), n, results_arg,
-                                capacity, nullptr);
+            rc = velk_batch_put(client, ns, null_items ? nullptr : items.data(), n, results_arg, capacity,
+                                nullptr);
         }
 
         int expected = VELK_ERR_INVALID_ARGUMENT;
@@ -372,8 +403,8 @@ private:
         std::vector<uint64_t> lens;
         std::vector<int32_t> statuses;
     };
-    static int record(int32_t count, const void* const* values, const uint64_t* lens,
-                      const int32_t* statuses, void* user_data) {
+    static int record(int32_t count, const void* const* values, const uint64_t* lens, const int32_t* statuses,
+                      void* user_data) {
         auto* seen = static_cast<Seen*>(user_data);
         ++seen->calls;
         seen->count = count;
@@ -423,8 +454,8 @@ private:
         op_ << (low_level ? "ll_batch_get" : "batch_get") << " h" << h << " ns=" << (ns ? ns : "NULL")
             << " count=" << n;
         Seen seen;
-        const int rc = low_level ? velk_ll_batch_get(client, null_items ? nullptr : keys.data(), n,
-                                                     callback, &seen, nullptr, &seen)
+        const int rc = low_level ? velk_ll_batch_get(client, null_items ? nullptr : keys.data(), n, callback,
+                                                     &seen, nullptr, &seen)
                                  : velk_batch_get(client, ns, null_items ? nullptr : items.data(), n,
                                                   callback, &seen, nullptr);
         if (null_items || n <= 0 || null_client || ns == nullptr || callback == nullptr) {
@@ -483,11 +514,11 @@ private:
         uint64_t* lens_arg = maybe_null(lens.data());
         op_ << (low_level ? "ll_batch_get_into" : "batch_get_into") << " h" << h
             << " ns=" << (ns ? ns : "NULL") << " count=" << n;
-        const int rc =
-            low_level ? velk_ll_batch_get_into(client, null_items ? nullptr : keys.data(), n, buffers_arg,
-                                               sizes_arg, statuses_arg, lens_arg, nullptr)
-                      : velk_batch_get_into(client, ns, null_items ? nullptr : items.data(), n,
-                                            buffers_arg, sizes_arg, statuses_arg, lens_arg, nullptr);
+        const int rc = low_level
+                           ? velk_ll_batch_get_into(client, null_items ? nullptr : keys.data(), n,
+                                                    buffers_arg, sizes_arg, statuses_arg, lens_arg, nullptr)
+                           : velk_batch_get_into(client, ns, null_items ? nullptr : items.data(), n,
+                                                 buffers_arg, sizes_arg, statuses_arg, lens_arg, nullptr);
         if (null_items || n <= 0 || null_client || ns == nullptr || !buffers_arg || !sizes_arg ||
             !statuses_arg || !lens_arg) {
             expect_rc(rc, -EINVAL);
@@ -578,13 +609,12 @@ private:
         Slots<int32_t> statuses(capacity);
         int32_t* statuses_arg = maybe_null(statuses.real());
         const char* const* keys_arg = maybe_null(keys.data());
-        op_ << (low_level ? "ll_batch_delete" : "batch_delete") << " h" << h
-            << " ns=" << (ns ? ns : "NULL") << " count=" << n << " capacity=" << capacity;
-        const int rc = low_level ? velk_ll_batch_delete(client, keys_arg, n, statuses_arg, capacity,
-                                                        nullptr, keys_arg)
-                                 : velk_batch_delete(client, ns, keys_arg, n,
-                                                     one_in(2) ? nullptr : options.data(), statuses_arg,
-                                                     capacity, nullptr);
+        op_ << (low_level ? "ll_batch_delete" : "batch_delete") << " h" << h << " ns=" << (ns ? ns : "NULL")
+            << " count=" << n << " capacity=" << capacity;
+        const int rc =
+            low_level ? velk_ll_batch_delete(client, keys_arg, n, statuses_arg, capacity, nullptr, keys_arg)
+                      : velk_batch_delete(client, ns, keys_arg, n, one_in(2) ? nullptr : options.data(),
+                                          statuses_arg, capacity, nullptr);
         if (!keys_arg || n <= 0 || null_client || ns == nullptr || !statuses_arg || capacity < n) {
             expect_rc(rc, VELK_ERR_INVALID_ARGUMENT);
         } else {
@@ -616,8 +646,8 @@ private:
         Slots<velk_query_result_t> results(capacity);
         velk_query_result_t* results_arg = maybe_null(results.real());
         const char* const* keys_arg = maybe_null(keys.data());
-        op_ << (low_level ? "ll_batch_query" : "batch_query") << " h" << h
-            << " ns=" << (ns ? ns : "NULL") << " count=" << n << " capacity=" << capacity;
+        op_ << (low_level ? "ll_batch_query" : "batch_query") << " h" << h << " ns=" << (ns ? ns : "NULL")
+            << " count=" << n << " capacity=" << capacity;
         const int rc = low_level
                            ? velk_ll_batch_query(client, keys_arg, n, results_arg, capacity, nullptr)
                            : velk_batch_query(client, ns, keys_arg, n, options_arg, results_arg, capacity);
@@ -649,20 +679,22 @@ private:
             // Pointers are the library's own; compare what they hold, then
             // blank them so the rest of the record compares byte for byte.
             velk_query_result_t& got = results.real()[i];
-            if ((got.metadata != nullptr) != !entry->meta.empty() || got.metadata_count != want.metadata_count) {
+            if ((got.metadata != nullptr) != !entry->meta.empty() ||
+                got.metadata_count != want.metadata_count) {
                 fail("record " + std::to_string(i) + ": metadata presence differs");
                 continue;
             }
             for (size_t j = 0; j < entry->meta.size(); ++j) {
-                if (entry->meta[j].first != got.metadata[j].key || entry->meta[j].second != got.metadata[j].value) {
+                if (entry->meta[j].first != got.metadata[j].key ||
+                    entry->meta[j].second != got.metadata[j].value) {
                     fail("record " + std::to_string(i) + ": metadata pair differs");
                 }
             }
             if ((got.details != nullptr) != details) {
                 fail("record " + std::to_string(i) + ": details presence differs");
-            } else if (details && (got.details->tag != entry->tag ||
-                                   got.details->value_len != entry->value.size() ||
-                                   got.details->timestamp_ms != kFixedTime)) {
+            } else if (details &&
+                       (got.details->tag != entry->tag || got.details->value_len != entry->value.size() ||
+                        got.details->timestamp_ms != kFixedTime)) {
                 fail("record " + std::to_string(i) + ": details differ");
             }
         }
@@ -682,16 +714,17 @@ private:
     }
 
     void create_or_update(bool create) {
-        static const char* const policies[] = {"", "lfu", "fifo", "a-policy-text-longer-than-thirty-one-bytes"};
+        static const char* const policies[] = {"", "lfu", "fifo",
+                                               "a-policy-text-longer-than-thirty-one-bytes"};
         const int h = handle();
         bool null_client = false;
         velk_client* client = client_arg(h, &null_client);
         const char* ns = ns_name();
-        velk_namespace_options_t options{static_cast<int64_t>(in_.below(1000)) - 10,
-                                         pick(policies, 4), static_cast<double>(in_.below(8)) / 4};
+        velk_namespace_options_t options{static_cast<int64_t>(in_.below(1000)) - 10, pick(policies, 4),
+                                         static_cast<double>(in_.below(8)) / 4};
         const velk_namespace_options_t* options_arg = one_in(4) ? nullptr : &options;
-        op_ << (create ? "create_namespace" : "update_namespace") << " h" << h
-            << " ns=" << (ns ? ns : "NULL") << " options=" << (options_arg ? "yes" : "NULL");
+        op_ << (create ? "create_namespace" : "update_namespace") << " h" << h << " ns=" << (ns ? ns : "NULL")
+            << " options=" << (options_arg ? "yes" : "NULL");
         const int rc = create ? velk_create_namespace(client, ns, options_arg)
                               : velk_update_namespace(client, ns, options_arg);
         if (null_client || ns == nullptr || ns[0] == '\0') {
@@ -803,16 +836,16 @@ private:
     }
 
     void nodes() {
-        static const char* const filters[] = {"",           "mock-cluster", "cn-beijing", "cn-hangzhou",
-                                              "cn-hangzhou-a", "cn-beijing-b", "standard",  "CN-BEIJING",
-                                              "cn-bei",     "r1"};
+        static const char* const filters[] = {
+            "",         "mock-cluster", "cn-beijing", "cn-hangzhou", "cn-hangzhou-a", "cn-beijing-b",
+            "standard", "CN-BEIJING",   "cn-bei",     "r1"};
         static const std::vector<velk_node_info_t> table = model_nodes();
         const int h = handle();
         bool null_client = false;
         velk_client* client = client_arg(h, &null_client);
         const int capacity = static_cast<int>(in_.below(5)) - 1;
-        velk_node_selector_t selector{pick(filters, 2), pick(filters, 2), pick(filters, 2),
-                                      pick(filters, 2), pick(filters, 2)};
+        velk_node_selector_t selector{pick(filters, 2), pick(filters, 2), pick(filters, 2), pick(filters, 2),
+                                      pick(filters, 2)};
         const velk_node_selector_t* selector_arg = one_in(4) ? nullptr : &selector;
         Slots<velk_node_info_t> out(capacity);
         velk_node_info_t* out_arg = maybe_null(out.real());
@@ -850,34 +883,35 @@ private:
         Slots<velk_sdk_metrics_ctx_t> ctx(1);
         op_ << "metrics h" << h;
         switch (in_.below(3)) {
-        case 0:
-            velk_sdk_metrics_ctx_reset(ctx.real());
-            std::memset(&ctx.want(0), 0, sizeof(velk_sdk_metrics_ctx_t));
-            break;
-        case 1: {
-            bool null_client = false;
-            velk_client* client = client_arg(h, &null_client);
-            expect_rc(velk_client_get_metrics(client, ctx.real()), null_client ? -5 : 0);
-            if (!null_client) {
+            case 0:
+                velk_sdk_metrics_ctx_reset(ctx.real());
                 std::memset(&ctx.want(0), 0, sizeof(velk_sdk_metrics_ctx_t));
+                break;
+            case 1: {
+                bool null_client = false;
+                velk_client* client = client_arg(h, &null_client);
+                expect_rc(velk_client_get_metrics(client, ctx.real()), null_client ? -5 : 0);
+                if (!null_client) {
+                    std::memset(&ctx.want(0), 0, sizeof(velk_sdk_metrics_ctx_t));
+                }
+                break;
             }
-            break;
-        }
-        default: {
-            Slots<char> out(4);
-            uint64_t length = 99;
-            const uint64_t size = in_.below(3);
-            expect_rc(velk_sdk_metrics_serialize(ctx.real(), out.real(), size, &length), size == 0 ? -5 : 0);
-            if (size != 0) {
-                out.want(0) = '\0';
-                if (length != 0) {
-                    fail("serialised length is not 0");
+            default: {
+                Slots<char> out(4);
+                uint64_t length = 99;
+                const uint64_t size = in_.below(3);
+                expect_rc(velk_sdk_metrics_serialize(ctx.real(), out.real(), size, &length),
+                          size == 0 ? -5 : 0);
+                if (size != 0) {
+                    out.want(0) = '\0';
+                    if (length != 0) {
+                        fail("serialised length is not 0");
+                    }
+                }
+                if (!out.same()) {
+                    fail("serialised text differs");
                 }
             }
-            if (!out.same()) {
-                fail("serialised text differs");
-            }
-        }
         }
         if (!ctx.same()) {
             fail("metrics record differs");
@@ -885,14 +919,22 @@ private:
     }
 
     static constexpr const char* kKeys[] = {
-        "k1", "k2", "K1", "", "a-key-of-twenty-four-b",
+        "k1",
+        "k2",
+        "K1",
+        "",
+        "a-key-of-twenty-four-b",
         "xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx"
         "xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx"
         "xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx"
         "xxx"};
     static constexpr const char* kTexts[] = {"m", "n", "M", "", "v1", "v2"};
     static constexpr const char* kSpaces[] = {
-        "a", "b", "A", "", "ll",
+        "a",
+        "b",
+        "A",
+        "",
+        "ll",
         "nnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnn"
         "nnnnnnnnnnnnnnnnnnnnnnnnnnnnAnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnn",
         "nnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnn"

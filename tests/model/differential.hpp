@@ -28,9 +28,7 @@ public:
 class SeededSource final : public Source {
 public:
     explicit SeededSource(uint64_t seed) : engine_(seed) {}
-    uint32_t below(uint32_t bound) override {
-        return static_cast<uint32_t>(engine_() % bound);
-    }
+    uint32_t below(uint32_t bound) override { return static_cast<uint32_t>(engine_() % bound); }
     bool more() const override { return true; }
 
 private:

@@ -205,8 +205,8 @@ void* realloc(void* old, std::size_t size) {
     if (from_bootstrap(old)) {
         void* p = malloc(size);
         if (p != nullptr) {
-            const auto room = static_cast<std::size_t>(bootstrap + sizeof bootstrap -
-                                                       static_cast<unsigned char*>(old));
+            const auto room =
+                static_cast<std::size_t>(bootstrap + sizeof bootstrap - static_cast<unsigned char*>(old));
             std::memcpy(p, old, size < room ? size : room);
         }
         return p;
@@ -242,19 +242,33 @@ void* operator new(std::size_t size) {
     }
     return p;
 }
-void* operator new[](std::size_t size) { return operator new(size); }
+void* operator new[](std::size_t size) {
+    return operator new(size);
+}
 void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
     return malloc(size != 0 ? size : 1);
 }
 void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
     return malloc(size != 0 ? size : 1);
 }
-void operator delete(void* p) noexcept { free(p); }
-void operator delete[](void* p) noexcept { free(p); }
-void operator delete(void* p, std::size_t) noexcept { free(p); }
-void operator delete[](void* p, std::size_t) noexcept { free(p); }
-void operator delete(void* p, const std::nothrow_t&) noexcept { free(p); }
-void operator delete[](void* p, const std::nothrow_t&) noexcept { free(p); }
+void operator delete(void* p) noexcept {
+    free(p);
+}
+void operator delete[](void* p) noexcept {
+    free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+    free(p);
+}
+void operator delete[](void* p, std::size_t) noexcept {
+    free(p);
+}
+void operator delete(void* p, const std::nothrow_t&) noexcept {
+    free(p);
+}
+void operator delete[](void* p, const std::nothrow_t&) noexcept {
+    free(p);
+}
 
 // Over-aligned types (the handle is one) come through these.
 namespace {
@@ -282,6 +296,12 @@ void* operator new(std::size_t size, std::align_val_t alignment) {
 void* operator new(std::size_t size, std::align_val_t alignment, const std::nothrow_t&) noexcept {
     return aligned(size, alignment);
 }
-void operator delete(void* p, std::align_val_t) noexcept { free(p); }
-void operator delete(void* p, std::size_t, std::align_val_t) noexcept { free(p); }
-void operator delete(void* p, std::align_val_t, const std::nothrow_t&) noexcept { free(p); }
+void operator delete(void* p, std::align_val_t) noexcept {
+    free(p);
+}
+void operator delete(void* p, std::size_t, std::align_val_t) noexcept {
+    free(p);
+}
+void operator delete(void* p, std::align_val_t, const std::nothrow_t&) noexcept {
+    free(p);
+}

@@ -10,9 +10,9 @@
 namespace alloc_hook {
 
 struct Window {
-    long allocations = 0;   // allocation attempts since the window opened
-    long live = 0;          // blocks allocated in the window and not yet freed
-    bool failed = false;    // the armed failure was delivered
+    long allocations = 0;  // allocation attempts since the window opened
+    long live = 0;         // blocks allocated in the window and not yet freed
+    bool failed = false;   // the armed failure was delivered
 };
 
 // Opens a window; fail_at = N > 0 makes the Nth attempt return null (or throw

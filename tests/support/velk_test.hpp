@@ -74,16 +74,15 @@ inline int put(velk_client* client, const char* ns, std::vector<PutSpec> specs,
                std::vector<velk_put_result_t>* results_out = nullptr) {
     PutBatch batch(std::move(specs));
     std::vector<velk_put_result_t> results(batch.items.size());
-    const int rc = velk_batch_put(client, ns, batch.items.data(), batch.count(), results.data(),
-                                  batch.count(), nullptr);
+    const int rc =
+        velk_batch_put(client, ns, batch.items.data(), batch.count(), results.data(), batch.count(), nullptr);
     if (results_out != nullptr) {
         *results_out = std::move(results);
     }
     return rc;
 }
 
-inline int put_one(velk_client* client, const char* ns, const std::string& key,
-                   const std::string& value) {
+inline int put_one(velk_client* client, const char* ns, const std::string& key, const std::string& value) {
     return put(client, ns, {PutSpec{key, value, {}, 0, 0}});
 }
 

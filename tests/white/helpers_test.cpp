@@ -137,7 +137,9 @@ TEST(EntryTable, FindsEverythingThroughGrowthAndRemovals) {
     // scattered order exercise every case of the backward shift.
     EntryTable table;
     constexpr int kKeys = 5000;
-    auto key = [](int i) { return "key-" + std::to_string(i * 7919 % 100003); };
+    auto key = [](int i) {
+        return "key-" + std::to_string(i * 7919 % 100003);
+    };
     for (int i = 0; i < kKeys; ++i) {
         Entry entry;
         entry.tag = static_cast<uint32_t>(i);
