@@ -142,9 +142,9 @@ std::vector<Row> rows() {
                  [](velk_client* c, Results&) -> Invoke {
                      std::vector<PutSpec> specs;
                      for (const auto& k : keys()) {
-                         specs.push_back(PutSpec{k, "new-" + k, {{"x", "y"}}, 1, 1});
+                         specs.emplace_back(k, "new-" + k, Meta{{"x", "y"}}, 1, 1);
                      }
-                     specs.push_back(PutSpec{"brand-new-key-past-short-strings", std::string(5000, 'z')});
+                     specs.emplace_back("brand-new-key-past-short-strings", std::string(5000, 'z'));
                      auto args = std::make_shared<Args>();
                      args->batch = std::make_unique<PutBatch>(specs);
                      return [c, args] {

@@ -194,7 +194,7 @@ protected:
     void SetUp() override {
         std::vector<PutSpec> specs;
         for (const auto& name : names) {
-            specs.push_back(PutSpec{name, std::string(100, 'v')});
+            specs.emplace_back(name, std::string(100, 'v'));
         }
         ASSERT_EQ(put(client.get(), "ns", specs), 0);
         ASSERT_EQ(put(client.get(), "meta", {PutSpec{names[0], "v", {{"a", "1"}, {"b", "2"}}}}), 0);
@@ -255,7 +255,7 @@ TEST_F(AllocCounts, PutAllocatesOnlyWhatTheEntryKeeps) {
     auto put_all = [&](const std::string& ns, size_t length) {
         std::vector<PutSpec> specs;
         for (const auto& name : names) {
-            specs.push_back(PutSpec{name, std::string(length, 'w')});
+            specs.emplace_back(name, std::string(length, 'w'));
         }
         PutBatch batch(specs);
         return count(

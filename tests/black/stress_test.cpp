@@ -33,7 +33,7 @@ std::vector<std::string> key_names() {
 void write_generation(velk_client* client, const char* ns, const std::vector<std::string>& keys, long g) {
     std::vector<PutSpec> specs;
     for (const auto& k : keys) {
-        specs.push_back(PutSpec{k, std::to_string(g)});
+        specs.emplace_back(k, std::to_string(g));
     }
     ASSERT_EQ(put(client, ns, specs), 0);
 }

@@ -68,7 +68,8 @@ bool failed = false;
 
 // Open-addressing set of the blocks allocated inside the window.
 constexpr std::size_t kSlots = std::size_t{1} << 17;
-void* const kTombstone = reinterpret_cast<void*>(std::uintptr_t{1});
+char tombstone_mark;
+void* const kTombstone = &tombstone_mark;  // no allocation ever has this address
 void* slots[kSlots];
 long live_count = 0;
 
