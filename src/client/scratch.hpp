@@ -1,8 +1,9 @@
 // Temporary arrays of a batch call. Batches of up to N records, the common
-// case, live on the stack and cost no allocation; larger ones take one
-// zero-filled heap block. A failed heap allocation is reported by ok() rather
-// than by an exception, so callers can answer VELK_ERR_NO_MEMORY before they
-// have touched anything.
+// case, live on the stack and cost no allocation; larger ones take one heap
+// block. The records are not cleared: every user writes each record whole
+// (clearing first would cost a batch of one more than its work). A failed
+// heap allocation is reported by ok() rather than by an exception, so callers
+// can answer VELK_ERR_NO_MEMORY before they have touched anything.
 #pragma once
 
 #include <cstddef>
@@ -17,13 +18,7 @@ class ScratchArray {
 
 public:
     explicit ScratchArray(std::size_t count) noexcept
-        : data_(count <= N ? local_ : static_cast<T*>(std::calloc(count, sizeof(T)))) {
-        if (count <= N) {
-            for (std::size_t i = 0; i < count; ++i) {
-                local_[i] = T{};
-            }
-        }
-    }
+        : data_(count <= N ? local_ : static_cast<T*>(std::malloc(count * sizeof(T)))) {}
     ~ScratchArray() {
         if (data_ != local_) {
             std::free(data_);

@@ -50,6 +50,11 @@ int saturating_get_status(std::size_t length) noexcept {
 
 LocationWriter::LocationWriter(std::string_view ns) noexcept {
     constexpr std::size_t kLimit = kWidth - 1;
+    // Copied from zeros rather than cleared: compilers emit wide moves for a
+    // fixed-size copy but `rep stos` for this clear, which costs more than
+    // the copy does.
+    static constexpr char kZeros[kWidth] = {};
+    std::memcpy(head_, kZeros, kWidth);
     // The prefix has a fixed length (an inlined copy), and a namespace that
     // fits, the usual case, needs no cutting.
     std::memcpy(head_, kLocationPrefix.data(), kLocationPrefix.size());

@@ -24,39 +24,24 @@ int saturating_get_status(std::size_t length) noexcept;
 
 // Writes "<prefix><ns>/<key>" into 256-byte location fields with the
 // semantics of copy_string. Put and delete write one location per item, all
-// in one namespace, so the part before the key is laid out once per batch.
-// The first location is written piece by piece; from the second on, the head
-// is zero-filled to the full width once and each item costs one fixed-size
-// copy of it plus a copy of its key. A batch of one pays for no more than it
-// writes.
+// in one namespace, so the part before the key is laid out once per batch,
+// zero-filled to the full width; each item then costs one fixed-size copy of
+// it (a few wide moves) plus a copy of its key.
 class LocationWriter {
 public:
     static constexpr std::size_t kWidth = 256;
 
     explicit LocationWriter(std::string_view ns) noexcept;
 
-    void write(char (&location)[kWidth], std::string_view key) noexcept {
+    void write(char (&location)[kWidth], std::string_view key) const noexcept {
         const std::size_t room = kWidth - 1 - head_length_;
-        const std::size_t take = key.size() < room ? key.size() : room;
-        if (written_ == 0) {
-            std::memcpy(location, head_, head_length_);
-            std::memcpy(location + head_length_, key.data(), take);
-            std::memset(location + head_length_ + take, 0, kWidth - head_length_ - take);
-            written_ = 1;
-            return;
-        }
-        if (written_ == 1) {
-            std::memset(head_ + head_length_, 0, kWidth - head_length_);
-            written_ = 2;
-        }
         std::memcpy(location, head_, kWidth);
-        std::memcpy(location + head_length_, key.data(), take);
+        std::memcpy(location + head_length_, key.data(), key.size() < room ? key.size() : room);
     }
 
 private:
     char head_[kWidth];
     std::size_t head_length_;
-    int written_ = 0;  // 0: none yet, 1: one, 2: the head is zero-filled
 };
 
 }  // namespace velk

@@ -20,7 +20,7 @@ VELK_API int32_t velk_batch_delete_items(velk_client* client, const char* ns, co
         const std::lock_guard guard(client->lock);
         const std::string_view ns_text(ns);
         Namespace* space = find_namespace(*client, ns_text);
-        LocationWriter locations(ns_text);
+        const LocationWriter locations(ns_text);
         for (int32_t i = 0; i < count; ++i) {
             velk_delete_result_t& result = results[i];
             const char* key = items[i].key;
@@ -54,9 +54,9 @@ VELK_API int32_t velk_batch_delete(velk_client* client, const char* ns, const ch
     if (!items.ok() || !results.ok()) {
         return VELK_ERR_NO_MEMORY;
     }
+    // The results need no clearing: the items call writes each one whole.
     for (std::size_t i = 0; i < n; ++i) {
-        items[i].key = keys[i];
-        items[i].option = options != nullptr ? options[i] : 0;
+        items[i] = velk_delete_item_t{keys[i], options != nullptr ? options[i] : 0, 0};
     }
     const int32_t status =
         velk_batch_delete_items(client, ns, items.data(), count, results.data(), count, reserved);

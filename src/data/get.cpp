@@ -71,11 +71,10 @@ VELK_API int32_t velk_batch_get(velk_client* client, const char* ns, const velk_
         // One namespace lookup serves the batch: the lock keeps the map still.
         const Namespace* space = find_namespace(*client, ns);
         for (std::size_t i = 0; i < n; ++i) {
-            if (const Entry* entry = lookup_get_item(space, items[i])) {
-                values[i] = entry->value.data();
-                lengths[i] = entry->value.size();
-                statuses[i] = saturating_get_status(entry->value.size());
-            }
+            const Entry* entry = lookup_get_item(space, items[i]);
+            values[i] = entry != nullptr ? entry->value.data() : nullptr;
+            lengths[i] = entry != nullptr ? entry->value.size() : 0;
+            statuses[i] = entry != nullptr ? saturating_get_status(entry->value.size()) : 0;
         }
         callback(count, values.data(), lengths.data(), statuses.data(), user_data);
         return VELK_OK;

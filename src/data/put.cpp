@@ -127,7 +127,7 @@ extern "C" VELK_API int32_t velk_batch_put(velk_client* client, const char* ns, 
         // exists afterwards even when every item is invalid.
         const std::string_view ns_text(ns);
         Namespace& space = namespace_for_put(*client, ns_text);
-        LocationWriter locations(ns_text);
+        const LocationWriter locations(ns_text);
         for (int32_t i = 0; i < count; ++i) {
             const velk_put_item_t& item = items[i];
             velk_put_result_t& result = results[i];

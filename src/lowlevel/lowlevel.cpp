@@ -21,7 +21,7 @@ template <std::size_t N>
 ScratchArray<velk_get_item_t, N>& fill_get_items(ScratchArray<velk_get_item_t, N>& items,
                                                  const char* const* keys, std::size_t count) {
     for (std::size_t i = 0; i < count; ++i) {
-        items[i].key = keys[i];
+        items[i] = velk_get_item_t{keys[i], {0, 0, 0}, nullptr, 0};  // no metadata filter
     }
     return items;
 }
@@ -57,11 +57,16 @@ VELK_API int32_t velk_ll_batch_put(velk_client* client, const velk_ll_put_item_t
         return VELK_ERR_NO_MEMORY;
     }
     for (std::size_t i = 0; i < n; ++i) {
-        put_items[i].key = items[i].key;
-        put_items[i].value_parts = items[i].value_parts;
-        put_items[i].value_part_lens = items[i].value_part_lens;
-        put_items[i].value_part_count = items[i].value_part_count;
-        put_items[i].replica_count = 1;
+        // Every field written: tag 0, replica count 1, no metadata.
+        put_items[i] = velk_put_item_t{items[i].key,
+                                       items[i].value_parts,
+                                       items[i].value_part_lens,
+                                       items[i].value_part_count,
+                                       0,
+                                       1,
+                                       0,
+                                       nullptr,
+                                       0};
     }
     return velk_batch_put(client, kLowLevelNamespace, put_items.data(), count, results, result_capacity,
                           reserved);
