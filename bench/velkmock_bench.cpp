@@ -8,6 +8,7 @@
 #include <malloc.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -413,6 +414,85 @@ void bench_memcpy(benchmark::State& state, size_t size, size_t count, bool scatt
     state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(size));
 }
 
+// Paired measurement: blocks of library batches and blocks of baseline
+// batches alternate (in alternating order), each block timed on its own, and
+// the ratio reported is the median of the per-pair ratios. Both sides meet
+// the machine at the same moment, which matters on shared machines whose
+// speed drifts by tens of percent within seconds. With `versus_memcpy` the
+// baseline is memcpy of the same sizes over as many distinct buffers.
+void bench_paired(benchmark::State& state, Family family, size_t keys, size_t value_size, int batch,
+                  bool versus_memcpy) {
+    using Clock = std::chrono::steady_clock;
+    Dataset& d = dataset(keys, value_size);
+    if (family == Family::QueryMeta) {
+        d.ensure(kMetaNs);
+    } else if (family == Family::LlPut || family == Family::LlGetInto) {
+        d.ensure("ll");
+    }
+    Outputs out(value_size);
+    std::vector<std::vector<unsigned char>> sources;
+    if (versus_memcpy) {
+        sources.assign(keys, std::vector<unsigned char>(value_size, 'v'));
+    }
+    const bool scatter = family == Family::Put || family == Family::LlPut;
+    auto run_block = [&](bool library, size_t at, size_t block) {
+        for (size_t k = 0; k < block; ++k) {
+            const size_t position = (at + k * batch) % keys;
+            if (library || !versus_memcpy) {
+                run_batch(family, library, d, out, position, batch);
+            } else if (scatter) {
+                std::memcpy(sources[position].data(), out.storage.data(), value_size);
+            } else {
+                std::memcpy(out.storage.data(), sources[position].data(), value_size);
+            }
+        }
+        benchmark::ClobberMemory();
+    };
+    // Blocks of about 20 microseconds: long enough to time, short enough
+    // that both sides of a pair see the same machine.
+    const auto probe_start = Clock::now();
+    run_block(true, 0, 8);
+    const double per_batch = std::chrono::duration<double, std::nano>(Clock::now() - probe_start).count() / 8;
+    const size_t block = std::clamp<size_t>(static_cast<size_t>(20000 / std::max(per_batch, 1.0)), 1, 4096);
+    if (family == Family::Delete) {
+        d.refill(kNs);
+    }
+
+    std::vector<double> lib_ns, base_ns, ratios;
+    size_t at = 0;
+    size_t pair = 0;
+    for (auto _ : state) {
+        double took[2] = {0, 0};
+        for (int turn = 0; turn < 2; ++turn) {
+            const bool library = (turn == 0) == (pair % 2 == 0);
+            const auto start = Clock::now();
+            run_block(library, at, block);
+            took[library ? 0 : 1] = std::chrono::duration<double, std::nano>(Clock::now() - start).count();
+        }
+        lib_ns.push_back(took[0] / block);
+        base_ns.push_back(took[1] / block);
+        ratios.push_back(took[0] / took[1]);
+        ++pair;
+        at += block * batch;
+        if (at >= keys) {
+            at %= keys;
+            if (family == Family::Delete) {
+                d.refill(kNs);  // between pairs, off both clocks
+            }
+        }
+    }
+    if (family == Family::Delete) {
+        d.refill(kNs);
+    }
+    auto median = [](std::vector<double> v) {
+        std::nth_element(v.begin(), v.begin() + v.size() / 2, v.end());
+        return v[v.size() / 2];
+    };
+    state.counters["lib_ns"] = median(lib_ns);
+    state.counters["base_ns"] = median(base_ns);
+    state.counters["ratio"] = median(ratios);
+}
+
 // Scaling: each thread on a handle (or baseline store) of its own, or all
 // threads on one.
 void bench_threads(benchmark::State& state, bool library, bool shared) {
@@ -450,19 +530,26 @@ void bench_namespace_baseline(benchmark::State& state, size_t entries) {
     state.SetItemsProcessed(state.iterations());
 }
 
+// Heap bytes in use: the arena's and the blocks large enough to be mapped
+// on their own (a table of 10^6 slots is).
+size_t heap_in_use() {
+    const struct mallinfo2 info = mallinfo2();
+    return info.uordblks + info.hblkhd;
+}
+
 // Heap bytes per stored entry: 10^6 entries of 100 bytes under 24-byte keys.
 void bench_memory(benchmark::State& state, bool library) {
     constexpr size_t kEntries = 1000000;
     for (auto _ : state) {
-        const size_t before = mallinfo2().uordblks;
+        const size_t before = heap_in_use();
         std::vector<std::string> names;
         names.reserve(kEntries);
         for (size_t i = 0; i < kEntries; ++i) {
             names.push_back(key_name(i));
         }
-        const size_t names_bytes = mallinfo2().uordblks - before;
+        const size_t names_bytes = heap_in_use() - before;
         const std::string value(100, 'v');
-        const size_t start = mallinfo2().uordblks;
+        const size_t start = heap_in_use();
         static const int config = 0;
         velk_client* client = library ? velk_client_create(&config) : nullptr;
         auto baseline = library ? nullptr : std::make_unique<Baseline>();
@@ -485,7 +572,7 @@ void bench_memory(benchmark::State& state, bool library) {
                 baseline->put(kNs, keys, value.data(), value.size(), n);
             }
         }
-        const size_t used = mallinfo2().uordblks - start;
+        const size_t used = heap_in_use() - start;
         state.counters["bytes_per_entry"] = static_cast<double>(used) / kEntries;
         state.counters["key_text_bytes"] = static_cast<double>(names_bytes) / kEntries;
         velk_client_destroy(client);
@@ -508,6 +595,31 @@ void register_pair(const std::string& name, const std::function<void(benchmark::
 void register_all() {
     const Family all[] = {Family::Put,       Family::Get,    Family::GetInto, Family::Query,
                           Family::QueryMeta, Family::Delete, Family::LlPut,   Family::LlGetInto};
+    // Paired ratios: what bench/report tabulates.
+    auto paired = [](Family f, size_t keys, size_t value_size, int batch, bool versus_memcpy) {
+        const std::string name = std::string(versus_memcpy ? "paired_memcpy/" : "paired/") + family_name(f) +
+                                 "/v:" + std::to_string(value_size) + "/b:" + std::to_string(batch) +
+                                 "/n:" + std::to_string(keys);
+        benchmark::RegisterBenchmark(name.c_str(), [=](benchmark::State& s) {
+            bench_paired(s, f, keys, value_size, batch, versus_memcpy);
+        })->Iterations(1500);
+    };
+    for (const size_t value_size : {16, 1024}) {
+        for (const int batch : {1, 64}) {
+            for (const Family f : all) {
+                paired(f, 1000, value_size, batch, false);
+            }
+        }
+        for (const Family f : {Family::Put, Family::Get, Family::GetInto, Family::Query, Family::Delete}) {
+            paired(f, 1000000, value_size, 64, false);
+        }
+    }
+    for (const auto& [value_size, keys] : {std::pair<size_t, size_t>{65536, 1000}, {1 << 20, 64}}) {
+        for (const Family f : {Family::Put, Family::GetInto, Family::LlPut, Family::LlGetInto}) {
+            paired(f, keys, value_size, 1, false);
+            paired(f, keys, value_size, 1, true);
+        }
+    }
     // 10^3 keys: cache-resident, the library's own overhead shows.
     for (const size_t value_size : {16, 1024}) {
         for (const int batch : {1, 64}) {

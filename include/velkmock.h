@@ -296,7 +296,9 @@ VELK_API int32_t velk_batch_delete(velk_client* client, const char* ns, const ch
  * owns the blocks and releases them with velk_query_result_free.
  * VELK_ERR_INVALID_ARGUMENT if client, ns, keys or results is NULL, count <= 0
  * or result_capacity < count. VELK_ERR_NO_MEMORY if an allocation fails:
- * everything allocated by the call has been released by then. */
+ * everything allocated by the call has been released by then. The records are
+ * cleared, not released: release records from an earlier query before
+ * passing them again, or their blocks are lost. */
 VELK_API int32_t velk_batch_query(velk_client* client, const char* ns, const char* const* keys, int32_t count,
                                   const velk_query_options_t* options, velk_query_result_t* results,
                                   int32_t result_capacity);

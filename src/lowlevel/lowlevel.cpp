@@ -17,13 +17,22 @@ using velk::ScratchArray;
 // so the common batch costs no allocation on top of the operation itself.
 constexpr std::size_t kOnStack = 64;
 
-template <std::size_t N>
-ScratchArray<velk_get_item_t, N>& fill_get_items(ScratchArray<velk_get_item_t, N>& items,
-                                                 const char* const* keys, std::size_t count) {
-    for (std::size_t i = 0; i < count; ++i) {
+// Both low-level gets: check the keys, build filter-less get items on the
+// stack (or the heap, for large batches) and hand them to `call`.
+template <class Call>
+int32_t with_get_items(const char* const* keys, int32_t count, Call&& call) {
+    if (keys == nullptr || count <= 0) {
+        return -EINVAL;
+    }
+    const auto n = static_cast<std::size_t>(count);
+    ScratchArray<velk_get_item_t, kOnStack> items(n);
+    if (!items.ok()) {
+        return VELK_ERR_NO_MEMORY;
+    }
+    for (std::size_t i = 0; i < n; ++i) {
         items[i] = velk_get_item_t{keys[i], {0, 0, 0}, nullptr, 0};  // no metadata filter
     }
-    return items;
+    return call(items.data());
 }
 
 }  // namespace
@@ -75,31 +84,18 @@ VELK_API int32_t velk_ll_batch_put(velk_client* client, const velk_ll_put_item_t
 VELK_API int32_t velk_ll_batch_get(velk_client* client, const char* const* keys, int32_t count,
                                    velk_get_callback_t callback, void* user_data, const void* reserved,
                                    const void* /*ignored*/) {
-    if (keys == nullptr || count <= 0) {
-        return -EINVAL;
-    }
-    const auto n = static_cast<std::size_t>(count);
-    ScratchArray<velk_get_item_t, kOnStack> items(n);
-    if (!items.ok()) {
-        return VELK_ERR_NO_MEMORY;
-    }
-    return velk_batch_get(client, kLowLevelNamespace, fill_get_items(items, keys, n).data(), count, callback,
-                          user_data, reserved);
+    return with_get_items(keys, count, [&](const velk_get_item_t* items) {
+        return velk_batch_get(client, kLowLevelNamespace, items, count, callback, user_data, reserved);
+    });
 }
 
 VELK_API int32_t velk_ll_batch_get_into(velk_client* client, const char* const* keys, int32_t count,
                                         void* const* buffers, const uint64_t* buffer_sizes, int32_t* statuses,
                                         uint64_t* value_lens, const void* reserved) {
-    if (keys == nullptr || count <= 0) {
-        return -EINVAL;
-    }
-    const auto n = static_cast<std::size_t>(count);
-    ScratchArray<velk_get_item_t, kOnStack> items(n);
-    if (!items.ok()) {
-        return VELK_ERR_NO_MEMORY;
-    }
-    return velk_batch_get_into(client, kLowLevelNamespace, fill_get_items(items, keys, n).data(), count,
-                               buffers, buffer_sizes, statuses, value_lens, reserved);
+    return with_get_items(keys, count, [&](const velk_get_item_t* items) {
+        return velk_batch_get_into(client, kLowLevelNamespace, items, count, buffers, buffer_sizes, statuses,
+                                   value_lens, reserved);
+    });
 }
 
 VELK_API int32_t velk_ll_batch_delete(velk_client* client, const char* const* keys, int32_t count,
