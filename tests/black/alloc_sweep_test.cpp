@@ -45,12 +45,12 @@ const std::string kLongName(150, 'n');
 
 // A store with the entries every row reads, replaces or removes.
 void prepare(velk_client* client) {
-    std::vector<PutSpec> specs;
+    std::vector<PutSpec> planned;
     for (const auto& k : keys()) {
-        specs.push_back(PutSpec{k, "old-" + k, {{"m", "1"}, {"n", "2"}}, 7, 2});
+        planned.push_back(PutSpec{k, "old-" + k, {{"m", "1"}, {"n", "2"}}, 7, 2});
     }
-    ASSERT_EQ(put(client, "ns", specs), 0);
-    ASSERT_EQ(put(client, "ll", specs), 0);
+    ASSERT_EQ(put(client, "ns", planned), 0);
+    ASSERT_EQ(put(client, "ll", planned), 0);
     const velk_namespace_options_t options{10, "lfu", 0.5};
     ASSERT_EQ(velk_create_namespace(client, "admin", &options), 0);
 }
@@ -140,13 +140,13 @@ std::vector<Row> rows() {
 
     r.push_back({"batch_put",
                  [](velk_client* c, Results&) -> Invoke {
-                     std::vector<PutSpec> specs;
+                     std::vector<PutSpec> planned;
                      for (const auto& k : keys()) {
-                         specs.emplace_back(k, "new-" + k, Meta{{"x", "y"}}, 1, 1);
+                         planned.emplace_back(k, "new-" + k, Meta{{"x", "y"}}, 1, 1);
                      }
-                     specs.emplace_back("brand-new-key-past-short-strings", std::string(5000, 'z'));
+                     planned.emplace_back("brand-new-key-past-short-strings", std::string(5000, 'z'));
                      auto args = std::make_shared<Args>();
-                     args->batch = std::make_unique<PutBatch>(specs);
+                     args->batch = std::make_unique<PutBatch>(planned);
                      return [c, args] {
                          return velk_batch_put(c, "ns", args->batch->items.data(), args->batch->count(),
                                                args->put_results.data(), args->batch->count(), nullptr);

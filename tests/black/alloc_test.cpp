@@ -192,11 +192,11 @@ TEST(AllocFailure, CreateReturnsNullAndLeaksNothing) {
 class AllocCounts : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::vector<PutSpec> specs;
+        std::vector<PutSpec> planned;
         for (const auto& name : names) {
-            specs.emplace_back(name, std::string(100, 'v'));
+            planned.emplace_back(name, std::string(100, 'v'));
         }
-        ASSERT_EQ(put(client.get(), "ns", specs), 0);
+        ASSERT_EQ(put(client.get(), "ns", planned), 0);
         ASSERT_EQ(put(client.get(), "meta", {PutSpec{names[0], "v", {{"a", "1"}, {"b", "2"}}}}), 0);
         for (size_t i = 0; i < names.size(); ++i) {
             items[i].key = names[i].c_str();
@@ -253,11 +253,11 @@ TEST_F(AllocCounts, ReadsAndDeletesAllocateNothing) {
 TEST_F(AllocCounts, PutAllocatesOnlyWhatTheEntryKeeps) {
     velk_put_result_t results[64];
     auto put_all = [&](const std::string& ns, size_t length) {
-        std::vector<PutSpec> specs;
+        std::vector<PutSpec> planned;
         for (const auto& name : names) {
-            specs.emplace_back(name, std::string(length, 'w'));
+            planned.emplace_back(name, std::string(length, 'w'));
         }
-        PutBatch batch(specs);
+        PutBatch batch(planned);
         return count(
             [&] { velk_batch_put(client.get(), ns.c_str(), batch.items.data(), 64, results, 64, nullptr); });
     };

@@ -31,11 +31,11 @@ std::vector<std::string> key_names() {
 
 // A put batch writes one generation (as text) to all keys.
 void write_generation(velk_client* client, const char* ns, const std::vector<std::string>& keys, long g) {
-    std::vector<PutSpec> specs;
+    std::vector<PutSpec> planned;
     for (const auto& k : keys) {
-        specs.emplace_back(k, std::to_string(g));
+        planned.emplace_back(k, std::to_string(g));
     }
-    ASSERT_EQ(put(client, ns, specs), 0);
+    ASSERT_EQ(put(client, ns, planned), 0);
 }
 
 struct Snapshot {

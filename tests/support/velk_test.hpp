@@ -37,30 +37,30 @@ struct PutSpec {
 };
 
 struct PutBatch {
-    std::vector<PutSpec> specs;
+    std::vector<PutSpec> planned;
     std::vector<velk_put_item_t> items;
     std::vector<const void*> parts;
     std::vector<size_t> lens;
     std::vector<std::vector<velk_meta_pair_t>> pairs;
 
-    explicit PutBatch(std::vector<PutSpec> batch) : specs(std::move(batch)) {
-        parts.resize(specs.size());
-        lens.resize(specs.size());
-        pairs.resize(specs.size());
-        for (size_t i = 0; i < specs.size(); ++i) {
-            const PutSpec& spec = specs[i];
-            parts[i] = spec.value.data();
-            lens[i] = spec.value.size();
-            for (const auto& [k, v] : spec.meta) {
+    explicit PutBatch(std::vector<PutSpec> batch) : planned(std::move(batch)) {
+        parts.resize(planned.size());
+        lens.resize(planned.size());
+        pairs.resize(planned.size());
+        for (size_t i = 0; i < planned.size(); ++i) {
+            const PutSpec& item_spec = planned[i];
+            parts[i] = item_spec.value.data();
+            lens[i] = item_spec.value.size();
+            for (const auto& [k, v] : item_spec.meta) {
                 pairs[i].push_back({k.c_str(), v.c_str()});
             }
             velk_put_item_t item{};
-            item.key = spec.key.c_str();
+            item.key = item_spec.key.c_str();
             item.value_parts = &parts[i];
             item.value_part_lens = &lens[i];
             item.value_part_count = 1;
-            item.tag = spec.tag;
-            item.replica_count = spec.replica_count;
+            item.tag = item_spec.tag;
+            item.replica_count = item_spec.replica_count;
             item.metadata = pairs[i].empty() ? nullptr : pairs[i].data();
             item.metadata_count = static_cast<int32_t>(pairs[i].size());
             items.push_back(item);
@@ -70,9 +70,9 @@ struct PutBatch {
 };
 
 // Puts the batch and expects every item to be stored.
-inline int put(velk_client* client, const char* ns, std::vector<PutSpec> specs,
+inline int put(velk_client* client, const char* ns, std::vector<PutSpec> planned,
                std::vector<velk_put_result_t>* results_out = nullptr) {
-    PutBatch batch(std::move(specs));
+    PutBatch batch(std::move(planned));
     std::vector<velk_put_result_t> results(batch.items.size());
     const int rc =
         velk_batch_put(client, ns, batch.items.data(), batch.count(), results.data(), batch.count(), nullptr);
