@@ -21,8 +21,9 @@
 
 namespace velk {
 
-// Transparent hashing lets every lookup go by std::string_view over the
-// caller's text, so finding a namespace or a key never allocates.
+// Transparent hashing lets a namespace lookup go by std::string_view over the
+// caller's text, so finding a namespace never allocates (keys are found the
+// same way, in EntryTable).
 struct StringHash {
     using is_transparent = void;
     std::size_t operator()(std::string_view text) const noexcept {

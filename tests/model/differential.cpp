@@ -187,6 +187,27 @@ private:
     }
     int handle() { return static_cast<int>(in_.below(2)); }
 
+    // The arguments every batch call draws first: a handle (or NULL in its
+    // place), a count, an output capacity around it, and a namespace (the
+    // fixed one of the low-level calls, or a drawn one).
+    struct BatchArgs {
+        int h;
+        int32_t n;
+        int32_t capacity;
+        bool null_client;
+        velk_client* client;
+        const char* ns;
+    };
+    BatchArgs batch_args(const char* fixed_ns) {
+        BatchArgs a{};
+        a.h = handle();
+        a.n = count();
+        a.capacity = capacity_for(a.n);
+        a.client = client_arg(a.h, &a.null_client);
+        a.ns = fixed_ns != nullptr ? fixed_ns : ns_name();
+        return a;
+    }
+
     velk_client* client_arg(int h, bool* is_null) {
         *is_null = one_in(30);
         return *is_null ? nullptr : real_[h];
@@ -312,12 +333,7 @@ private:
     }
 
     void put(bool low_level) {
-        const int h = handle();
-        const int32_t n = count();
-        const int32_t capacity = capacity_for(n);
-        bool null_client = false;
-        velk_client* client = client_arg(h, &null_client);
-        const char* ns = low_level ? "ll" : ns_name();
+        const auto [h, n, capacity, null_client, client, ns] = batch_args(low_level ? "ll" : nullptr);
         Material m;
         std::vector<velk_put_item_t> items(std::max(n, 0) + 1);
         std::vector<velk_ll_put_item_t> ll_items(items.size());
@@ -443,11 +459,7 @@ private:
     }
 
     void get(bool low_level) {
-        const int h = handle();
-        const int32_t n = count();
-        bool null_client = false;
-        velk_client* client = client_arg(h, &null_client);
-        const char* ns = low_level ? "ll" : ns_name();
+        const auto [h, n, capacity, null_client, client, ns] = batch_args(low_level ? "ll" : nullptr);
         Material m;
         std::vector<const char*> keys;
         const auto items = get_items(m, n, low_level, keys);
@@ -487,11 +499,7 @@ private:
 
     void get_into(bool low_level) {
         static const uint64_t sizes[] = {0, 1, 3, 17, 299, 300, 301, 1000};
-        const int h = handle();
-        const int32_t n = count();
-        bool null_client = false;
-        velk_client* client = client_arg(h, &null_client);
-        const char* ns = low_level ? "ll" : ns_name();
+        const auto [h, n, capacity, null_client, client, ns] = batch_args(low_level ? "ll" : nullptr);
         Material m;
         std::vector<const char*> keys;
         const auto items = get_items(m, n, low_level, keys);
@@ -565,12 +573,7 @@ private:
     }
 
     void delete_items() {
-        const int h = handle();
-        const int32_t n = count();
-        const int32_t capacity = capacity_for(n);
-        bool null_client = false;
-        velk_client* client = client_arg(h, &null_client);
-        const char* ns = ns_name();
+        const auto [h, n, capacity, null_client, client, ns] = batch_args(nullptr);
         std::vector<velk_delete_item_t> items(std::max(n, 0) + 1);
         for (auto& item : items) {
             item = {key(), static_cast<int32_t>(in_.below(5)), in_.below(3)};
@@ -596,12 +599,7 @@ private:
     }
 
     void delete_flat(bool low_level) {
-        const int h = handle();
-        const int32_t n = count();
-        const int32_t capacity = capacity_for(n);
-        bool null_client = false;
-        velk_client* client = client_arg(h, &null_client);
-        const char* ns = low_level ? "ll" : ns_name();
+        const auto [h, n, capacity, null_client, client, ns] = batch_args(low_level ? "ll" : nullptr);
         std::vector<const char*> keys(std::max(n, 0) + 1);
         std::vector<int32_t> options(keys.size());
         for (size_t i = 0; i < keys.size(); ++i) {
@@ -632,12 +630,7 @@ private:
     }
 
     void query(bool low_level) {
-        const int h = handle();
-        const int32_t n = count();
-        const int32_t capacity = capacity_for(n);
-        bool null_client = false;
-        velk_client* client = client_arg(h, &null_client);
-        const char* ns = low_level ? "ll" : ns_name();
+        const auto [h, n, capacity, null_client, client, ns] = batch_args(low_level ? "ll" : nullptr);
         std::vector<const char*> keys(std::max(n, 0) + 1);
         for (auto& k : keys) {
             k = key();
