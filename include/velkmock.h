@@ -35,6 +35,15 @@
  *    handle. Destroy takes no lock: no other call on the handle may be in
  *    progress or follow.
  *
+ *  - Callbacks that do not return. A get callback may end its thread
+ *    (pthread_exit, or cancellation while it waits in a cancellation point):
+ *    the unwinding passes through the library, which releases the lock on the
+ *    way, and the handle stays usable from other threads. A C++ exception
+ *    thrown by a callback is the caller's own: it propagates out of the get
+ *    call to its caller, again with the lock released, and is never turned
+ *    into a status code. A callback must not longjmp out of the call: that
+ *    skips the release and leaves the handle locked for good.
+ *
  *  - Memory exhaustion inside a call returns VELK_ERR_NO_MEMORY (or a null
  *    handle from the create calls); the lock is released on every path.
  */
@@ -258,7 +267,10 @@ VELK_API int32_t velk_batch_put(velk_client* client, const char* ns, const velk_
  * statuses (the length clamped to INT32_MAX; 0 when nothing is reported).
  * Returns VELK_OK after the callback; -EINVAL if client, ns, items or
  * callback is NULL or count <= 0 (the callback is not called);
- * VELK_ERR_NO_MEMORY if the temporary arrays cannot be had (not called). */
+ * VELK_ERR_NO_MEMORY if the temporary arrays cannot be had (not called).
+ * The callback must not call into the same handle nor longjmp out; if it
+ * throws or ends its thread, that goes on past this call with the lock
+ * released (see the conventions above). */
 VELK_API int32_t velk_batch_get(velk_client* client, const char* ns, const velk_get_item_t* items,
                                 int32_t count, velk_get_callback_t callback, void* user_data,
                                 const void* reserved);
