@@ -1,5 +1,13 @@
+// SPDX-License-Identifier: MIT
 // The key -> Entry map of a namespace: open addressing with linear probing
 // over a power-of-two array of {hash, node} slots.
+//
+// Keys are hashed with a seed of the table's own (client/hash.hpp), drawn
+// when the slot array is first allocated, so keys built to collide under some
+// other hash land apart here. The array grows past a load of 3/4 and shrinks
+// by half when the load falls below 1/8: after a shrink the load is 1/4 and
+// after a growth 3/8, so a table hovering at either boundary never
+// reallocates back and forth. It never shrinks below its first size.
 //
 // Every item of every batch looks a key up here, so the table is built for
 // that: a lookup masks the cached hash (no division by a prime), compares
@@ -13,29 +21,34 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <functional>
 #include <memory>
 #include <new>
+#include <optional>
 #include <string_view>
 #include <utility>
 
 #include "client/entry.hpp"
+#include "client/hash.hpp"
 
 namespace velk {
 
 class EntryTable {
 public:
-    EntryTable() = default;
+    // `salt` makes the seeds of tables made at the same address differ
+    // (the handle passes a count of the namespaces it made).
+    explicit EntryTable(std::uint64_t salt = 0) noexcept : seed_(salt) {}
     EntryTable(EntryTable&& other) noexcept
         : slots_(std::exchange(other.slots_, nullptr)),
           mask_(std::exchange(other.mask_, 0)),
-          size_(std::exchange(other.size_, 0)) {}
+          size_(std::exchange(other.size_, 0)),
+          seed_(other.seed_) {}
     EntryTable& operator=(EntryTable&& other) noexcept {
         if (this != &other) {
             release();
             slots_ = std::exchange(other.slots_, nullptr);
             mask_ = std::exchange(other.mask_, 0);
             size_ = std::exchange(other.size_, 0);
+            seed_ = other.seed_;
         }
         return *this;
     }
@@ -45,6 +58,8 @@ public:
 
     [[nodiscard]] std::size_t size() const noexcept { return size_; }
     [[nodiscard]] bool empty() const noexcept { return size_ == 0; }
+    // Slots in the array (0 before the first insert).
+    [[nodiscard]] std::size_t capacity() const noexcept { return slots_ != nullptr ? mask_ + 1 : 0; }
 
     Entry* find(std::string_view key) noexcept {
         const std::size_t at = locate(key, hash(key));
@@ -59,7 +74,7 @@ public:
     // the table's contents as they were.
     Entry& insert(std::string_view key, Entry&& entry) {
         if ((size_ + 1) * 4 > capacity() * 3) {
-            grow();
+            resize(capacity() == 0 ? kMinCapacity : capacity() * 2);
         }
         Node* node = Node::make(key, std::move(entry));
         const std::uint64_t h = hash(key);
@@ -72,12 +87,14 @@ public:
         return node->entry;
     }
 
-    // Removes the key; false if it was not there.
-    bool erase(std::string_view key) noexcept {
+    // Removes the key; returns the length of the value it held, or nothing
+    // if it was not there.
+    std::optional<std::size_t> erase(std::string_view key) noexcept {
         std::size_t hole = locate(key, hash(key));
         if (hole == kNone) {
-            return false;
+            return std::nullopt;
         }
+        const std::size_t value_size = slots_[hole].node->entry.value.size();
         Node::destroy(slots_[hole].node);
         // Backward-shift deletion: pull later members of the probe run into
         // the hole, so no tombstones ever slow lookups down.
@@ -91,17 +108,14 @@ public:
         }
         slots_[hole] = Slot{};
         --size_;
-        return true;
-    }
-
-    // Calls visit(key, entry) for every entry, in table order.
-    template <class Visit>
-    void for_each(Visit&& visit) const {
-        for (std::size_t i = 0; i < capacity(); ++i) {
-            if (const Node* node = slots_[i].node) {
-                visit(node->key(), node->entry);
+        if (capacity() > kMinCapacity && size_ * 8 < capacity()) {
+            try {
+                resize(capacity() / 2);
+            } catch (const std::bad_alloc&) {
+                // A sparse table is still a correct one: keep the larger array.
             }
         }
+        return value_size;
     }
 
 private:
@@ -134,8 +148,7 @@ private:
     static constexpr std::size_t kNone = ~std::size_t{0};
     static constexpr std::size_t kMinCapacity = 8;
 
-    static std::uint64_t hash(std::string_view key) noexcept { return std::hash<std::string_view>{}(key); }
-    [[nodiscard]] std::size_t capacity() const noexcept { return slots_ != nullptr ? mask_ + 1 : 0; }
+    [[nodiscard]] std::uint64_t hash(std::string_view key) const noexcept { return keyed_hash(key, seed_); }
 
     std::size_t locate(std::string_view key, std::uint64_t h) const noexcept {
         if (slots_ == nullptr) {
@@ -152,9 +165,13 @@ private:
         }
     }
 
-    void grow() {
-        const std::size_t wanted = capacity() == 0 ? kMinCapacity : capacity() * 2;
+    // Moves every slot into a new array of `wanted` slots, by cached hash.
+    void resize(std::size_t wanted) {
         Slot* fresh = new Slot[wanted]();  // the only step that can fail
+        if (slots_ == nullptr) {
+            // Nothing is hashed yet, so this is when the seed is drawn.
+            seed_ = make_seed(this, fresh, seed_);
+        }
         const std::size_t mask = wanted - 1;
         for (std::size_t i = 0; i < capacity(); ++i) {
             if (slots_[i].node != nullptr) {
@@ -185,6 +202,7 @@ private:
     Slot* slots_ = nullptr;
     std::size_t mask_ = 0;
     std::size_t size_ = 0;
+    std::uint64_t seed_ = 0;  // the salt until the first array is made
 };
 
 }  // namespace velk

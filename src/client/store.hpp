@@ -40,8 +40,12 @@ struct Namespace {
     std::string eviction_policy{kDefaultPolicy};
     double policy_param = 0.0;
     std::int64_t created_at_ms = kFixedTimeMs;
+    // The sum of the value lengths of `entries`, kept exact by put and delete
+    // (the only writers) so that describing a namespace costs the same at any
+    // size instead of a walk over every slot.
+    std::uint64_t used_bytes = 0;
 
-    Namespace() = default;
+    explicit Namespace(std::uint64_t salt = 0) noexcept : entries(salt) {}
     Namespace(Namespace&&) noexcept = default;
     Namespace& operator=(Namespace&&) noexcept = default;
     Namespace(const Namespace&) = delete;
@@ -72,6 +76,8 @@ struct alignas(64) velk_client {
     std::mutex lock;
     velk::StringMap<velk::Namespace> namespaces;
     std::vector<velk_node_info_t> nodes;
+    // Namespaces made so far: salts each new table's hash seed.
+    std::uint64_t namespaces_made = 0;
 };
 
 namespace velk {

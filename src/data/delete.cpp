@@ -1,5 +1,6 @@
 // Batch delete, with item records and in its flat form.
 #include <cstring>
+#include <optional>
 
 #include "client/barrier.hpp"
 #include "client/scratch.hpp"
@@ -30,7 +31,11 @@ VELK_API int32_t velk_batch_delete_items(velk_client* client, const char* ns, co
                 continue;
             }
             const std::string_view key_text(key);
-            result.status = space->entries.erase(key_text) ? VELK_OK : VELK_ERR_NOT_FOUND;
+            const std::optional<std::size_t> removed = space->entries.erase(key_text);
+            if (removed) {
+                space->used_bytes -= *removed;
+            }
+            result.status = removed ? VELK_OK : VELK_ERR_NOT_FOUND;
             // Written straight into the caller's record: the location covers
             // all 256 bytes, so with the status the record is fully written.
             locations.write(result.location, key_text);

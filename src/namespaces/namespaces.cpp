@@ -10,18 +10,12 @@
 
 namespace velk {
 
-std::uint64_t namespace_space_used(const Namespace& space) noexcept {
-    std::uint64_t used = 0;
-    space.entries.for_each([&used](std::string_view, const Entry& entry) { used += entry.value.size(); });
-    return used;
-}
-
 void fill_namespace_info(std::string_view name, const Namespace& space,
                          velk_namespace_info_t& info) noexcept {
     std::memset(&info, 0, sizeof info);
     copy_string(info.name, sizeof info.name, name);
     info.capacity_bytes = space.capacity_bytes;
-    info.used_bytes = namespace_space_used(space);
+    info.used_bytes = space.used_bytes;
     copy_string(info.eviction_policy, sizeof info.eviction_policy, std::string_view(space.eviction_policy));
     info.policy_param = space.policy_param;
     info.created_at_ms = space.created_at_ms;
@@ -49,7 +43,7 @@ VELK_API int velk_create_namespace(velk_client* client, const char* ns,
         if (find_namespace(*client, ns) != nullptr) {
             return VELK_ERR_NAMESPACE_EXISTS;
         }
-        Namespace space;
+        Namespace space(client->namespaces_made + 1);
         if (options != nullptr) {
             space.capacity_bytes = options->capacity_bytes;
             space.policy_param = options->policy_param;
@@ -61,6 +55,7 @@ VELK_API int velk_create_namespace(velk_client* client, const char* ns,
         // Tested and inserted under one holding of the lock: of two racing
         // creates of one name, exactly one succeeds.
         client->namespaces.emplace(std::string(ns), std::move(space));
+        ++client->namespaces_made;
         return VELK_OK;
     });
 }

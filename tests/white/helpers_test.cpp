@@ -2,17 +2,24 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <functional>
+#include <map>
+#include <optional>
+#include <random>
+#include <set>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
 #include "client/entry_table.hpp"
+#include "client/hash.hpp"
 #include "client/store.hpp"
 #include "client/text.hpp"
 #include "data/data.hpp"
 #include "namespaces/namespaces.hpp"
 #include "topology/node_listing.hpp"
 #include "topology/node_table.hpp"
+#include "colliding_keys.hpp"
 
 using namespace velk;
 
@@ -113,15 +120,9 @@ TEST(NodeTable, TwoRowsNodeZeroFirst) {
     EXPECT_FALSE(node_matches(node, &selector));
 }
 
-TEST(Namespaces, SpaceUsedAndInfoFill) {
+TEST(Namespaces, InfoFill) {
     Namespace space;
-    Entry a;
-    a.value = Bytes(10);
-    Entry b;
-    b.value = Bytes(0);
-    space.entries.insert("a", std::move(a));
-    space.entries.insert("b", std::move(b));
-    EXPECT_EQ(namespace_space_used(space), 10u);
+    space.used_bytes = 10;
     space.eviction_policy = std::string(50, 'p');
     velk_namespace_info_t info;
     std::memset(&info, 0xFF, sizeof info);
@@ -147,12 +148,9 @@ TEST(EntryTable, FindsEverythingThroughGrowthAndRemovals) {
     }
     EXPECT_EQ(table.size(), static_cast<size_t>(kKeys));
     for (int i = 0; i < kKeys; i += 3) {
-        EXPECT_TRUE(table.erase(key(i)));
-        EXPECT_FALSE(table.erase(key(i)));
+        EXPECT_EQ(table.erase(key(i)), 0u);
+        EXPECT_EQ(table.erase(key(i)), std::nullopt);
     }
-    size_t visited = 0;
-    table.for_each([&](std::string_view, const Entry&) { ++visited; });
-    EXPECT_EQ(visited, table.size());
     for (int i = 0; i < kKeys; ++i) {
         const Entry* found = table.find(key(i));
         if (i % 3 == 0) {
@@ -168,4 +166,133 @@ TEST(EntryTable, FindsEverythingThroughGrowthAndRemovals) {
     EntryTable moved = std::move(table);
     EXPECT_TRUE(table.empty());  // NOLINT(bugprone-use-after-move): a moved-from table is empty
     EXPECT_NE(moved.find(key(1)), nullptr);
+}
+
+// Tables of 8 and 16 slots hold runs that wrap around the end of the array
+// on almost every step, the case a backward shift gets wrong most easily.
+// Random inserts and removals from a small pool are checked against a plain
+// map after every step: presence, the removed value's length, and size.
+TEST(EntryTable, SmallTablesMatchAPlainMap) {
+    struct Case {
+        int pool;       // distinct keys in play
+        int most;       // never more stored than this
+        size_t slots;   // the capacity those sizes keep
+    } cases[] = {{12, 6, 8}, {24, 12, 16}};
+    std::mt19937 random(20261209);
+    for (const Case& c : cases) {
+        for (int round = 0; round < 200; ++round) {
+            EntryTable table(static_cast<uint64_t>(round));
+            std::map<std::string, size_t> expected;
+            // Grow to the wanted capacity first; below its 1/8 the table
+            // would shrink, so at least slots/8 keys stay in.
+            while (table.capacity() < c.slots || expected.size() < c.slots / 8) {
+                const std::string k = "k" + std::to_string(random() % c.pool);
+                if (expected.count(k) == 0) {
+                    Entry entry;
+                    entry.value = Bytes(k.size() + expected.size());
+                    expected[k] = entry.value.size();
+                    table.insert(k, std::move(entry));
+                }
+            }
+            for (int step = 0; step < 300; ++step) {
+                const std::string k = "k" + std::to_string(random() % c.pool);
+                const bool present = expected.count(k) != 0;
+                if (present && expected.size() > c.slots / 8) {
+                    EXPECT_EQ(table.erase(k), expected[k]);
+                    expected.erase(k);
+                } else if (!present && static_cast<int>(expected.size()) < c.most) {
+                    Entry entry;
+                    entry.value = Bytes(static_cast<size_t>(step % 7));
+                    expected[k] = entry.value.size();
+                    table.insert(k, std::move(entry));
+                } else if (!present) {
+                    EXPECT_EQ(table.erase(k), std::nullopt);
+                }
+                ASSERT_EQ(table.capacity(), c.slots);
+                ASSERT_EQ(table.size(), expected.size());
+                for (int i = 0; i < c.pool; ++i) {
+                    const std::string probe = "k" + std::to_string(i);
+                    const Entry* found = table.find(probe);
+                    const auto it = expected.find(probe);
+                    ASSERT_EQ(found != nullptr, it != expected.end()) << probe << " at step " << step;
+                    if (found != nullptr) {
+                        ASSERT_EQ(found->value.size(), it->second) << probe;
+                    }
+                }
+            }
+        }
+    }
+}
+
+TEST(EntryTable, ShrinksWhenSparseAndHoldsStillAtTheBoundaries) {
+    EntryTable table;
+    auto key = [](int i) { return "key-" + std::to_string(i); };
+    constexpr int kKeys = 1 << 14;
+    for (int i = 0; i < kKeys; ++i) {
+        table.insert(key(i), Entry{});
+    }
+    const size_t full = table.capacity();
+    EXPECT_GE(full, size_t{kKeys} * 4 / 3);
+    for (int i = 1; i < kKeys; ++i) {
+        ASSERT_EQ(table.erase(key(i)), 0u);
+    }
+    EXPECT_EQ(table.capacity(), 8u);  // back to the first size
+    EXPECT_NE(table.find(key(0)), nullptr);
+
+    // Just past a growth, and just past a shrink, one key in and out again
+    // must not reallocate each time.
+    for (int i = 1; i <= 6; ++i) {
+        table.insert(key(i), Entry{});
+    }
+    ASSERT_EQ(table.capacity(), 16u);  // grew at the 7th key
+    for (int flip = 0; flip < 10; ++flip) {
+        table.erase(key(6));
+        EXPECT_EQ(table.capacity(), 16u);
+        table.insert(key(6), Entry{});
+        EXPECT_EQ(table.capacity(), 16u);
+    }
+    for (int i = 7; i <= 12; ++i) {
+        table.insert(key(i), Entry{});
+    }
+    ASSERT_EQ(table.capacity(), 32u);
+    for (int i = 12; i >= 3; --i) {
+        table.erase(key(i));
+    }
+    ASSERT_EQ(table.capacity(), 16u);  // shrank when 3 of 32 were left
+    for (int flip = 0; flip < 10; ++flip) {
+        table.insert(key(3), Entry{});
+        EXPECT_EQ(table.capacity(), 16u);
+        table.erase(key(3));
+        EXPECT_EQ(table.capacity(), 16u);
+    }
+}
+
+// Keys built to share one std::hash value must not share a hash here, under
+// any seed, nor crowd a few home slots of a table their size.
+TEST(KeyedHash, SpreadsKeysThatCollideUnderStdHash) {
+    const auto keys = velk_test::colliding_keys(4096);
+    ASSERT_EQ(std::hash<std::string_view>{}(keys.front()), std::hash<std::string_view>{}(keys.back()));
+    for (const uint64_t seed : {uint64_t{0}, uint64_t{1}, make_seed(&keys, keys.data(), 7)}) {
+        std::set<uint64_t> hashes;
+        std::map<uint64_t, int> homes;
+        int crowded = 0;
+        for (const auto& k : keys) {
+            const uint64_t h = keyed_hash(k, seed);
+            hashes.insert(h);
+            crowded = std::max(crowded, ++homes[h & 8191]);
+        }
+        EXPECT_EQ(hashes.size(), keys.size()) << seed;
+        EXPECT_LE(crowded, 8) << seed;  // about 3 expected at this load
+    }
+    EXPECT_NE(keyed_hash("key", 1), keyed_hash("key", 2));
+    // Every length class reads every byte it is given.
+    for (size_t n = 1; n <= 40; ++n) {
+        std::string text(n, 'a');
+        const uint64_t before = keyed_hash(text, 5);
+        for (size_t i = 0; i < n; ++i) {
+            text[i] = 'b';
+            EXPECT_NE(keyed_hash(text, 5), before) << n << " byte " << i;
+            text[i] = 'a';
+        }
+    }
 }
