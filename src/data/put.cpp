@@ -1,7 +1,7 @@
 // Batch put: the only operation that writes entries.
 #include <cstring>
 #include <limits>
-#include <stdexcept>
+#include <new>
 
 #include "client/barrier.hpp"
 #include "client/store.hpp"
@@ -31,7 +31,8 @@ std::size_t value_length(const velk_put_item_t& item) {
     std::size_t total = 0;
     for (std::int32_t j = 0; j < item.value_part_count; ++j) {
         if (item.value_part_lens[j] > std::numeric_limits<std::size_t>::max() - total) {
-            throw std::length_error("value length overflows");
+            // No allocator could serve it: the same failure as running out.
+            throw std::bad_array_new_length();
         }
         total += item.value_part_lens[j];
     }
@@ -97,17 +98,25 @@ void put_item(Namespace& space, std::string_view key, const velk_put_item_t& ite
     entry.tag = item.tag;
     entry.replica_count = replica_count;
     if (existing != nullptr) {
+        space.used_bytes -= existing->value.size();
         *existing = std::move(entry);
-        return;
+    } else {
+        space.entries.insert(key, std::move(entry));
     }
-    space.entries.insert(key, std::move(entry));
+    space.used_bytes += length;
 }
 
 Namespace& namespace_for_put(velk_client& client, std::string_view ns) {
     if (Namespace* space = find_namespace(client, ns)) {
         return *space;
     }
-    return client.namespaces.emplace(std::string(ns), Namespace{}).first->second;
+    return client.namespaces.emplace(std::string(ns), Namespace(++client.namespaces_made)).first->second;
+}
+
+// The record of the item that ran out of memory: cleared, with the code.
+void report_no_memory(velk_put_result_t& result) noexcept {
+    std::memset(&result, 0, sizeof result);
+    result.status = VELK_ERR_NO_MEMORY;
 }
 
 }  // namespace
@@ -126,7 +135,15 @@ extern "C" VELK_API int32_t velk_batch_put(velk_client* client, const char* ns, 
         // The namespace comes into being before any item is looked at, so it
         // exists afterwards even when every item is invalid.
         const std::string_view ns_text(ns);
-        Namespace& space = namespace_for_put(*client, ns_text);
+        Namespace* found = nullptr;
+        try {
+            found = &namespace_for_put(*client, ns_text);
+        } catch (const std::bad_alloc&) {
+            // Nothing was stored, so the first item is the one that failed.
+            report_no_memory(results[0]);
+            return VELK_ERR_NO_MEMORY;
+        }
+        Namespace& space = *found;
         const LocationWriter locations(ns_text);
         for (int32_t i = 0; i < count; ++i) {
             const velk_put_item_t& item = items[i];
@@ -139,11 +156,10 @@ extern "C" VELK_API int32_t velk_batch_put(velk_client* client, const char* ns, 
             const std::string_view key(item.key);
             try {
                 put_item(space, key, item);
-            } catch (...) {
+            } catch (const std::bad_alloc&) {
                 // Earlier items stay stored; this one keeps its old entry and
                 // the records after it are left alone.
-                std::memset(&result, 0, sizeof result);
-                result.status = VELK_ERR_NO_MEMORY;
+                report_no_memory(result);
                 return VELK_ERR_NO_MEMORY;
             }
             locations.write(result.location, key);
