@@ -159,11 +159,13 @@ TEST(AllocFailure, GetArraysAndFlatDeleteTemporaries) {
             velk_batch_delete(client.get(), "ns", keys.data(), 200, nullptr, statuses.data(), 200, nullptr);
         const alloc_hook::Window w = alloc_hook::pause();
         alloc_hook::close();
-        if (!w.failed) {
-            EXPECT_EQ(rc, 0);
+        if (rc == VELK_OK) {
+            // Done, perhaps with a failed shrink of the emptied table, which
+            // the table rides out by keeping its larger array.
             EXPECT_EQ(statuses[199], 0);
             break;
         }
+        ASSERT_TRUE(w.failed);
         EXPECT_EQ(rc, VELK_ERR_NO_MEMORY);
         EXPECT_EQ(statuses[0], 7);
         EXPECT_EQ(get_value(client.get(), "ns", names[0].c_str()), "v");
@@ -244,9 +246,11 @@ TEST_F(AllocCounts, ReadsAndDeletesAllocateNothing) {
         deletes[i].key = keys[i];
     }
     velk_delete_result_t deleted[64];
+    // Emptying the namespace halves its slot array on the way down, from
+    // 128 slots to the first size of 8: one block per halving, nothing else.
     EXPECT_EQ(
         count([&] { velk_batch_delete_items(client.get(), "ns", deletes.data(), 64, deleted, 64, nullptr); }),
-        0);
+        4);
     EXPECT_EQ(deleted[63].status, 0);
 }
 

@@ -65,7 +65,7 @@ TEST_F(BatchDelete, StatusesAndLocationsPerItem) {
         if (keys[i] == nullptr) {
             EXPECT_TRUE(all_zero(results[i].location, 256)) << i;
         } else {
-            EXPECT_TRUE(holds_text(results[i].location, 256, kPrefix + "ns/" + keys[i])) << i;
+            EXPECT_EQ(field_text(results[i].location, 256), kPrefix + "ns/" + keys[i]) << i;
         }
     }
     EXPECT_EQ(reinterpret_cast<unsigned char*>(&results[5])[0], 0x44);
@@ -91,7 +91,7 @@ TEST_F(BatchDelete, LongLocationIsCut) {
     velk_delete_result_t result;
     ASSERT_EQ(velk_batch_delete_items(client.get(), "ns", &item, 1, &result, 1, nullptr), 0);
     EXPECT_EQ(result.status, 0);
-    EXPECT_TRUE(holds_text(result.location, 256, (kPrefix + "ns/" + key).substr(0, 255)));
+    EXPECT_EQ(field_text(result.location, 256), (kPrefix + "ns/" + key).substr(0, 255));
 }
 
 TEST_F(BatchDelete, FlatFormCopiesOnlyStatuses) {

@@ -57,10 +57,10 @@ TEST(Namespaces, DefaultsFromCreateWithoutOptionsAndFromPut) {
     ASSERT_EQ(velk_create_namespace(client.get(), "null-policy", &null_policy), 0);
     for (const char* ns : {"made", "implicit", "empty-policy", "null-policy"}) {
         const velk_namespace_info_t info = describe(client.get(), ns);
-        EXPECT_TRUE(holds_text(info.name, 128, ns));
+        EXPECT_EQ(field_text(info.name, 128), ns);
         EXPECT_EQ(info.capacity_bytes, 0) << ns;
         EXPECT_EQ(info.used_bytes, 0u) << ns;
-        EXPECT_TRUE(holds_text(info.eviction_policy, 32, "lru")) << ns;
+        EXPECT_EQ(field_text(info.eviction_policy, 32), "lru") << ns;
         EXPECT_EQ(info.policy_param, 0.0) << ns;
         EXPECT_EQ(info.created_at_ms, 1700000000000) << ns;
     }
@@ -105,7 +105,7 @@ TEST(Namespaces, UpdateFieldByField) {
     const velk_namespace_options_t empty_policy{-7, "", 2.5};
     EXPECT_EQ(velk_update_namespace(client.get(), "ns", &empty_policy), 0);
     info = describe(client.get(), "ns");
-    EXPECT_TRUE(holds_text(info.eviction_policy, 32, ""));
+    EXPECT_EQ(field_text(info.eviction_policy, 32), "");
     EXPECT_EQ(info.capacity_bytes, -7);
     EXPECT_EQ(info.policy_param, 2.5);
     EXPECT_EQ(info.created_at_ms, 1700000000000);
@@ -183,8 +183,8 @@ TEST(Namespaces, LongNamesAndPoliciesAreKeptWholeAndCutInRecords) {
     ASSERT_EQ(velk_create_namespace(client.get(), name_a.c_str(), &options), 0);
     ASSERT_EQ(velk_create_namespace(client.get(), name_b.c_str(), nullptr), 0);
     const velk_namespace_info_t info = describe(client.get(), name_a.c_str());
-    EXPECT_TRUE(holds_text(info.name, 128, name_a.substr(0, 127)));
-    EXPECT_TRUE(holds_text(info.eviction_policy, 32, policy.substr(0, 31)));
+    EXPECT_EQ(field_text(info.name, 128), name_a.substr(0, 127));
+    EXPECT_EQ(field_text(info.eviction_policy, 32), policy.substr(0, 31));
 
     // Two records with the same visible name: still two namespaces.
     velk_namespace_info_t infos[2];
@@ -196,7 +196,7 @@ TEST(Namespaces, LongNamesAndPoliciesAreKeptWholeAndCutInRecords) {
     const std::string longer(300, 'q');
     const velk_namespace_options_t update{0, longer.c_str(), 0.0};
     ASSERT_EQ(velk_update_namespace(client.get(), name_b.c_str(), &update), 0);
-    EXPECT_TRUE(holds_text(describe(client.get(), name_b.c_str()).eviction_policy, 32, longer.substr(0, 31)));
+    EXPECT_EQ(field_text(describe(client.get(), name_b.c_str()).eviction_policy, 32), longer.substr(0, 31));
     EXPECT_EQ(velk_delete_namespace(client.get(), name_a.c_str()), 0);
     EXPECT_EQ(velk_delete_namespace(client.get(), name_a.substr(0, 127).c_str()),
               VELK_ERR_NAMESPACE_NOT_FOUND);

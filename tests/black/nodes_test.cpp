@@ -34,14 +34,14 @@ TEST(Nodes, FixedTableContents) {
     };
     for (int i = 0; i < 2; ++i) {
         const velk_node_info_t& n = nodes[i];
-        EXPECT_TRUE(holds_text(n.node_id, 128, want[i].id));
-        EXPECT_TRUE(holds_text(n.endpoint, 256, want[i].endpoint));
-        EXPECT_TRUE(holds_text(n.region, 64, want[i].region));
-        EXPECT_TRUE(holds_text(n.zone, 64, want[i].zone));
-        EXPECT_TRUE(holds_text(n.rack, 64, ""));
-        EXPECT_TRUE(holds_text(n.cluster, 64, "mock-cluster"));
-        EXPECT_TRUE(holds_text(n.node_class, 32, "standard"));
-        EXPECT_TRUE(holds_text(n.state, 32, "ready"));
+        EXPECT_EQ(field_text(n.node_id, 128), want[i].id);
+        EXPECT_EQ(field_text(n.endpoint, 256), want[i].endpoint);
+        EXPECT_EQ(field_text(n.region, 64), want[i].region);
+        EXPECT_EQ(field_text(n.zone, 64), want[i].zone);
+        EXPECT_EQ(field_text(n.rack, 64), "");
+        EXPECT_EQ(field_text(n.cluster, 64), "mock-cluster");
+        EXPECT_EQ(field_text(n.node_class, 32), "standard");
+        EXPECT_EQ(field_text(n.state, 32), "ready");
         EXPECT_TRUE(all_zero(n.reserved_a, sizeof n.reserved_a));
         EXPECT_EQ(n.reserved_b, 0u);
         EXPECT_EQ(n.capacity_bytes, want[i].capacity);

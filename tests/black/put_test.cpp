@@ -96,8 +96,8 @@ TEST(BatchPut, ResultCapacityEqualToCountIsEnoughAndLaterRecordsAreUntouched) {
     velk_put_result_t results[3];
     std::memset(results, 0x5A, sizeof results);
     ASSERT_EQ(velk_batch_put(client.get(), "ns", batch.items.data(), 2, results, 2, nullptr), 0);
-    EXPECT_TRUE(holds_text(results[0].location, 256, kPrefix + "ns/a"));
-    EXPECT_TRUE(holds_text(results[1].location, 256, kPrefix + "ns/b"));
+    EXPECT_EQ(field_text(results[0].location, 256), kPrefix + "ns/a");
+    EXPECT_EQ(field_text(results[1].location, 256), kPrefix + "ns/b");
     const unsigned char* third = reinterpret_cast<unsigned char*>(&results[2]);
     for (size_t i = 0; i < sizeof results[2]; ++i) {
         ASSERT_EQ(third[i], 0x5A);
@@ -212,11 +212,11 @@ TEST(BatchPut, LocationIsCutAfter255BytesAndEmptyNamesAreAccepted) {
     std::vector<velk_put_result_t> results;
     ASSERT_EQ(put(client.get(), "ns", {PutSpec{long_key, "v"}}, &results), 0);
     const std::string full = kPrefix + "ns/" + long_key;
-    EXPECT_TRUE(holds_text(results[0].location, 256, full.substr(0, 255)));
+    EXPECT_EQ(field_text(results[0].location, 256), full.substr(0, 255));
     EXPECT_EQ(get_value(client.get(), "ns", long_key.c_str()), "v");
 
     ASSERT_EQ(put(client.get(), "", {PutSpec{"", "empty-names"}}, &results), 0);
-    EXPECT_TRUE(holds_text(results[0].location, 256, kPrefix + "/"));
+    EXPECT_EQ(field_text(results[0].location, 256), kPrefix + "/");
     EXPECT_EQ(get_value(client.get(), "", ""), "empty-names");
 }
 

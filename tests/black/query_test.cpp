@@ -45,22 +45,22 @@ TEST_F(BatchQuery, RecordsDescribeEachKey) {
     std::memset(results, 0x21, sizeof results);
     ASSERT_EQ(velk_batch_query(client.get(), "ns", keys, 6, nullptr, results, 7), 6);
 
-    EXPECT_TRUE(holds_text(results[0].key, 256, "plain"));
-    EXPECT_TRUE(holds_text(results[0].status, 32, "ok"));
+    EXPECT_EQ(field_text(results[0].key, 256), "plain");
+    EXPECT_EQ(field_text(results[0].status, 32), "ok");
     EXPECT_EQ(results[0].replica_count, 2);
     EXPECT_EQ(results[0].value_len, 5u);
     EXPECT_EQ(results[0].metadata, nullptr);
     EXPECT_EQ(results[0].details, nullptr);
 
     for (int i : {1, 2}) {
-        EXPECT_TRUE(holds_text(results[i].status, 32, "not_found")) << i;
+        EXPECT_EQ(field_text(results[i].status, 32), "not_found") << i;
         EXPECT_EQ(results[i].replica_count, 0) << i;
         EXPECT_EQ(results[i].value_len, 0u) << i;
         EXPECT_EQ(results[i].metadata, nullptr) << i;
         EXPECT_EQ(results[i].metadata_count, 0) << i;
     }
     EXPECT_TRUE(all_zero(results[1].key, 256));
-    EXPECT_TRUE(holds_text(results[2].key, 256, "missing"));
+    EXPECT_EQ(field_text(results[2].key, 256), "missing");
 
     ASSERT_EQ(results[3].metadata_count, 3);
     EXPECT_STREQ(results[3].metadata[0].key, "k");
@@ -70,18 +70,18 @@ TEST_F(BatchQuery, RecordsDescribeEachKey) {
     EXPECT_STREQ(results[3].metadata[2].value, "");
     EXPECT_EQ(results[3].detail_count, 0);
 
-    EXPECT_TRUE(holds_text(results[4].status, 32, "ok"));
+    EXPECT_EQ(field_text(results[4].status, 32), "ok");
     EXPECT_EQ(results[4].value_len, 0u);
 
     // Found by the full 300-byte key; the record holds its first 255 bytes.
-    EXPECT_TRUE(holds_text(results[5].status, 32, "ok"));
-    EXPECT_TRUE(holds_text(results[5].key, 256, long_key.substr(0, 255)));
+    EXPECT_EQ(field_text(results[5].status, 32), "ok");
+    EXPECT_EQ(field_text(results[5].key, 256), long_key.substr(0, 255));
 
     EXPECT_EQ(reinterpret_cast<unsigned char*>(&results[6])[0], 0x21);
     velk_query_result_free(results, 6);
     EXPECT_EQ(results[3].metadata, nullptr);
     EXPECT_EQ(results[3].metadata_count, 0);
-    EXPECT_TRUE(holds_text(results[3].status, 32, "ok"));  // the rest stays
+    EXPECT_EQ(field_text(results[3].status, 32), "ok");  // the rest stays
     velk_query_result_free(results, 6);                    // a second release does nothing
 }
 

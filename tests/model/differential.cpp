@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "differential.hpp"
 
 #include <algorithm>
@@ -154,6 +155,9 @@ public:
             op_.str("");
             failure_.clear();
             one_call();
+            if (failure_.empty()) {
+                check_used_bytes();
+            }
             if (!failure_.empty()) {
                 std::ostringstream out;
                 out << "step " << step << ": " << op_.str() << ": " << failure_;
@@ -164,6 +168,43 @@ public:
     }
 
 private:
+    // After every call, each namespace of each handle must report exactly
+    // the sum of its value lengths: the library keeps that number as it
+    // goes, so any path that forgets to adjust it shows up here.
+    void check_used_bytes() {
+        for (int h = 0; h < 2; ++h) {
+            for (const auto& [name, space] : model_[h]) {
+                velk_namespace_info_t info{};
+                if (!describe(h, name, info)) {
+                    fail("used-bytes check: cannot describe namespace " + name);
+                    return;
+                }
+                const uint64_t want = model_info(name, space).used_bytes;
+                if (info.used_bytes != want) {
+                    fail("used bytes of " + name + ": " + std::to_string(info.used_bytes) + ", want " +
+                         std::to_string(want));
+                    return;
+                }
+            }
+        }
+    }
+    // By name; the empty name, which get refuses, is found in the listing.
+    bool describe(int h, const std::string& name, velk_namespace_info_t& info) {
+        if (!name.empty()) {
+            return velk_get_namespace(real_[h], name.c_str(), &info) == VELK_OK;
+        }
+        std::vector<velk_namespace_info_t> infos(model_[h].size());
+        int total = 0;
+        const int listed = velk_list_namespaces(real_[h], infos.data(), static_cast<int>(infos.size()), &total);
+        for (int i = 0; i < listed; ++i) {
+            if (infos[i].name[0] == '\0') {
+                info = infos[i];
+                return true;
+            }
+        }
+        return false;
+    }
+
     // --- choices -----------------------------------------------------------
     bool one_in(uint32_t n) { return in_.below(n) == 0; }
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Small helpers shared by the black-box tests: they use the library only
 // through its public header, as a user's program would.
 #pragma once
@@ -126,10 +127,20 @@ inline bool all_zero(const void* data, size_t size) {
     return true;
 }
 
-// A text field written by the library: the text, then zeros to the end.
-inline bool holds_text(const char* field, size_t width, const std::string& text) {
-    return text.size() < width && std::memcmp(field, text.data(), text.size()) == 0 &&
-           all_zero(field + text.size(), width - text.size());
+// A text field as the library wrote it: the text before its NUL, marked if
+// the field has no NUL or has anything but zero bytes after it. Compared
+// with EXPECT_EQ, a failure shows both texts.
+inline std::string field_text(const char* field, size_t width) {
+    const void* nul = std::memchr(field, 0, width);
+    if (nul == nullptr) {
+        return std::string(field, width) + "<no NUL>";
+    }
+    const size_t length = static_cast<size_t>(static_cast<const char*>(nul) - field);
+    std::string text(field, length);
+    if (!all_zero(field + length, width - length)) {
+        text += "<non-zero bytes after the NUL>";
+    }
+    return text;
 }
 
 }  // namespace velk_test
