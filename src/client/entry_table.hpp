@@ -7,7 +7,10 @@
 // other hash land apart here. The array grows past a load of 3/4 and shrinks
 // by half when the load falls below 1/8: after a shrink the load is 1/4 and
 // after a growth 3/8, so a table hovering at either boundary never
-// reallocates back and forth. It never shrinks below its first size.
+// reallocates back and forth. It never shrinks below kShrinkFloor slots: an
+// array that small holds little (64 KiB), and measured, reallocating it costs
+// more than it saves (a fresh block's first touches cost more than the whole
+// scan), which a namespace emptied and refilled in a loop would pay each time.
 //
 // Every item of every batch looks a key up here, so the table is built for
 // that: a lookup masks the cached hash (no division by a prime), compares
@@ -58,6 +61,8 @@ public:
 
     [[nodiscard]] std::size_t size() const noexcept { return size_; }
     [[nodiscard]] bool empty() const noexcept { return size_ == 0; }
+    static constexpr std::size_t kShrinkFloor = 4096;
+
     // Slots in the array (0 before the first insert).
     [[nodiscard]] std::size_t capacity() const noexcept { return slots_ != nullptr ? mask_ + 1 : 0; }
 
@@ -108,7 +113,7 @@ public:
         }
         slots_[hole] = Slot{};
         --size_;
-        if (capacity() > kMinCapacity && size_ * 8 < capacity()) {
+        if (capacity() > kShrinkFloor && size_ * 8 < capacity()) {
             try {
                 resize(capacity() / 2);
             } catch (const std::bad_alloc&) {

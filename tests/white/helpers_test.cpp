@@ -226,44 +226,45 @@ TEST(EntryTable, SmallTablesMatchAPlainMap) {
 
 TEST(EntryTable, ShrinksWhenSparseAndHoldsStillAtTheBoundaries) {
     EntryTable table;
-    auto key = [](int i) { return "key-" + std::to_string(i); };
-    constexpr int kKeys = 1 << 14;
-    for (int i = 0; i < kKeys; ++i) {
+    auto key = [](size_t i) { return "key-" + std::to_string(i); };
+    constexpr size_t kFloor = EntryTable::kShrinkFloor;
+    constexpr size_t kKeys = 1 << 16;
+    for (size_t i = 0; i < kKeys; ++i) {
         table.insert(key(i), Entry{});
     }
-    const size_t full = table.capacity();
-    EXPECT_GE(full, size_t{kKeys} * 4 / 3);
-    for (int i = 1; i < kKeys; ++i) {
+    EXPECT_GE(table.capacity(), kKeys * 4 / 3);
+    for (size_t i = 1; i < kKeys; ++i) {
         ASSERT_EQ(table.erase(key(i)), 0u);
     }
-    EXPECT_EQ(table.capacity(), 8u);  // back to the first size
+    EXPECT_EQ(table.capacity(), kFloor);  // and no further
     EXPECT_NE(table.find(key(0)), nullptr);
 
-    // Just past a growth, and just past a shrink, one key in and out again
-    // must not reallocate each time.
-    for (int i = 1; i <= 6; ++i) {
-        table.insert(key(i), Entry{});
+    // Grow to twice the floor (at 3/4 of the floor, plus one), then sit at
+    // the growth boundary: one key in and out must not reallocate each time.
+    size_t stored = 1;
+    while (stored <= kFloor * 3 / 4) {
+        table.insert(key(stored++), Entry{});
     }
-    ASSERT_EQ(table.capacity(), 16u);  // grew at the 7th key
+    ASSERT_EQ(table.capacity(), 2 * kFloor);
     for (int flip = 0; flip < 10; ++flip) {
-        table.erase(key(6));
-        EXPECT_EQ(table.capacity(), 16u);
-        table.insert(key(6), Entry{});
-        EXPECT_EQ(table.capacity(), 16u);
+        table.erase(key(--stored));
+        EXPECT_EQ(table.capacity(), 2 * kFloor);
+        table.insert(key(stored++), Entry{});
+        EXPECT_EQ(table.capacity(), 2 * kFloor);
     }
-    for (int i = 7; i <= 12; ++i) {
-        table.insert(key(i), Entry{});
+    // Down past the shrink boundary (below 1/8 of 2 * floor), then sit there.
+    while (stored * 8 >= 2 * kFloor) {
+        table.erase(key(--stored));
     }
-    ASSERT_EQ(table.capacity(), 32u);
-    for (int i = 12; i >= 3; --i) {
-        table.erase(key(i));
-    }
-    ASSERT_EQ(table.capacity(), 16u);  // shrank when 3 of 32 were left
+    ASSERT_EQ(table.capacity(), kFloor);
     for (int flip = 0; flip < 10; ++flip) {
-        table.insert(key(3), Entry{});
-        EXPECT_EQ(table.capacity(), 16u);
-        table.erase(key(3));
-        EXPECT_EQ(table.capacity(), 16u);
+        table.insert(key(stored++), Entry{});
+        EXPECT_EQ(table.capacity(), kFloor);
+        table.erase(key(--stored));
+        EXPECT_EQ(table.capacity(), kFloor);
+    }
+    for (size_t i = 0; i < stored; ++i) {
+        EXPECT_NE(table.find(key(i)), nullptr) << i;
     }
 }
 
