@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Benchmarks of the library side by side with a baseline: the simplest
 // in-process store that does the same logical work per item (an outer map of
 // namespaces, an inner map of keys to byte vectors, one mutex, string_view
@@ -24,6 +25,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "colliding_keys.hpp"
 #include "velkmock.h"
 
 namespace {
@@ -105,14 +107,6 @@ public:
                 values.erase(it);
             }
         }
-    }
-    uint64_t used(const char* ns) {
-        const std::lock_guard guard(lock_);
-        uint64_t sum = 0;
-        for (const auto& [key, value] : space(ns)) {
-            sum += value.size();
-        }
-        return sum;
     }
 
 private:
@@ -507,7 +501,8 @@ void bench_threads(benchmark::State& state, bool library, bool shared) {
     state.SetItemsProcessed(state.iterations() * kMaxBatch);
 }
 
-// Describing a namespace walks its entries to add up the used bytes.
+// Describing a namespace: its used bytes are kept as a running total, so
+// the cost should not depend on how many entries it holds.
 void bench_namespace_info(benchmark::State& state, bool list, size_t entries) {
     Dataset& d = dataset(entries, 16);
     velk_namespace_info_t infos[4];
@@ -519,14 +514,6 @@ void bench_namespace_info(benchmark::State& state, bool list, size_t entries) {
             velk_get_namespace(d.client, kNs, infos);
         }
         benchmark::ClobberMemory();
-    }
-    state.SetItemsProcessed(state.iterations());
-}
-
-void bench_namespace_baseline(benchmark::State& state, size_t entries) {
-    Dataset& d = dataset(entries, 16);
-    for (auto _ : state) {
-        benchmark::DoNotOptimize(d.baseline.used(kNs));
     }
     state.SetItemsProcessed(state.iterations());
 }
@@ -581,6 +568,123 @@ void bench_memory(benchmark::State& state, bool library) {
 }
 
 using Configure = std::function<void(benchmark::internal::Benchmark*)>;
+
+// Keys built to collide under std::hash, against ordinary keys of the same
+// length: putting 20,000 of them into a fresh handle, and reading 2,000
+// ordinary keys that sit beside them against the same keys alone.
+constexpr size_t kHostileKeys = 20000;
+constexpr size_t kNeighbours = 2000;
+
+const std::vector<std::string>& hostile_keys(bool colliding) {
+    static const std::vector<std::string> bad = velk_test::colliding_keys(kHostileKeys);
+    static const std::vector<std::string> good = [] {
+        std::vector<std::string> keys;
+        for (size_t i = 0; i < kHostileKeys; ++i) {
+            char text[17];
+            std::snprintf(text, sizeof text, "o%015zu", i);  // 16 bytes, like the colliding ones
+            keys.emplace_back(text);
+        }
+        return keys;
+    }();
+    return colliding ? bad : good;
+}
+
+void put_keys(velk_client* client, const char* ns, const std::vector<std::string>& keys) {
+    const std::string value(16, 'v');
+    const void* parts[] = {value.data()};
+    const size_t lens[] = {value.size()};
+    velk_put_item_t items[kMaxBatch] = {};
+    velk_put_result_t results[kMaxBatch];
+    for (size_t at = 0; at < keys.size(); at += kMaxBatch) {
+        const int n = static_cast<int>(std::min<size_t>(kMaxBatch, keys.size() - at));
+        for (int i = 0; i < n; ++i) {
+            items[i].key = keys[at + static_cast<size_t>(i)].c_str();
+            items[i].value_parts = parts;
+            items[i].value_part_lens = lens;
+            items[i].value_part_count = 1;
+        }
+        velk_batch_put(client, ns, items, n, results, n, nullptr);
+    }
+}
+
+void bench_hostile_put(benchmark::State& state, bool colliding) {
+    const auto& keys = hostile_keys(colliding);
+    static const int config = 0;
+    for (auto _ : state) {
+        velk_client* client = velk_client_create(&config);
+        put_keys(client, kNs, keys);
+        state.PauseTiming();
+        velk_client_destroy(client);
+        state.ResumeTiming();
+    }
+    state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(keys.size()));
+}
+
+void bench_hostile_neighbours(benchmark::State& state, bool beside_colliding) {
+    static const int config = 0;
+    velk_client* client = velk_client_create(&config);
+    const std::vector<std::string> neighbours(hostile_keys(false).begin(),
+                                              hostile_keys(false).begin() + kNeighbours);
+    if (beside_colliding) {
+        put_keys(client, kNs, hostile_keys(true));
+    }
+    put_keys(client, kNs, neighbours);
+    std::vector<velk_get_item_t> items(kNeighbours);
+    for (size_t i = 0; i < kNeighbours; ++i) {
+        items[i].key = neighbours[i].c_str();
+    }
+    char buffers[kMaxBatch][16];
+    void* pointers[kMaxBatch];
+    uint64_t sizes[kMaxBatch];
+    for (int i = 0; i < kMaxBatch; ++i) {
+        pointers[i] = buffers[i];
+        sizes[i] = sizeof buffers[i];
+    }
+    int32_t statuses[kMaxBatch];
+    uint64_t lens[kMaxBatch];
+    for (auto _ : state) {
+        for (size_t at = 0; at + kMaxBatch <= kNeighbours; at += kMaxBatch) {
+            velk_batch_get_into(client, kNs, items.data() + at, kMaxBatch, pointers, sizes, statuses, lens, nullptr);
+        }
+        benchmark::ClobberMemory();
+    }
+    state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(kNeighbours / kMaxBatch * kMaxBatch));
+    velk_client_destroy(client);
+}
+
+// Describing a namespace of one key that once held 2^20, against one that
+// never held more than that key; heap_bytes shows what the emptied one keeps.
+void bench_namespace_emptied(benchmark::State& state, bool emptied) {
+    static const int config = 0;
+    const size_t before = heap_in_use();
+    velk_client* client = velk_client_create(&config);
+    constexpr size_t kOnce = size_t{1} << 20;
+    std::vector<std::string> keys;
+    for (size_t i = 0; i < (emptied ? kOnce : 1); ++i) {
+        keys.push_back(key_name(i));
+    }
+    put_keys(client, kNs, keys);
+    std::vector<const char*> doomed;
+    for (size_t i = 1; i < keys.size(); ++i) {
+        doomed.push_back(keys[i].c_str());
+    }
+    int32_t statuses[kMaxBatch];
+    for (size_t at = 0; at < doomed.size(); at += kMaxBatch) {
+        const int n = static_cast<int>(std::min<size_t>(kMaxBatch, doomed.size() - at));
+        velk_batch_delete(client, kNs, doomed.data() + at, n, nullptr, statuses, n, nullptr);
+    }
+    std::vector<const char*>().swap(doomed);
+    std::vector<std::string>().swap(keys);
+    const size_t kept = heap_in_use() - std::min(before, heap_in_use());
+    velk_namespace_info_t info;
+    for (auto _ : state) {
+        velk_get_namespace(client, kNs, &info);
+        benchmark::ClobberMemory();
+    }
+    state.counters["heap_bytes"] = static_cast<double>(kept);
+    state.SetItemsProcessed(state.iterations());
+    velk_client_destroy(client);
+}
 
 void register_pair(const std::string& name, const std::function<void(benchmark::State&, bool)>& body,
                    const Configure& configure = {}) {
@@ -692,8 +796,15 @@ void register_all() {
                                      [=](benchmark::State& s) { bench_namespace_info(s, false, entries); });
         benchmark::RegisterBenchmark(("namespace_list/entries:" + std::to_string(entries)).c_str(),
                                      [=](benchmark::State& s) { bench_namespace_info(s, true, entries); });
-        benchmark::RegisterBenchmark(("namespace_used_baseline/entries:" + std::to_string(entries)).c_str(),
-                                     [=](benchmark::State& s) { bench_namespace_baseline(s, entries); });
+    }
+    for (const bool colliding : {true, false}) {
+        benchmark::RegisterBenchmark(colliding ? "hostile_put/colliding" : "hostile_put/ordinary",
+                                     [=](benchmark::State& s) { bench_hostile_put(s, colliding); })
+            ->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark(colliding ? "hostile_neighbours/beside_colliding" : "hostile_neighbours/alone",
+                                     [=](benchmark::State& s) { bench_hostile_neighbours(s, colliding); });
+        benchmark::RegisterBenchmark(colliding ? "namespace_emptied/emptied" : "namespace_emptied/fresh",
+                                     [=](benchmark::State& s) { bench_namespace_emptied(s, colliding); });
     }
     register_pair(
         "memory/entries:1000000", [](benchmark::State& s, bool lib) { bench_memory(s, lib); },
