@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -82,7 +83,7 @@ TEST_F(BatchQuery, RecordsDescribeEachKey) {
     EXPECT_EQ(results[3].metadata, nullptr);
     EXPECT_EQ(results[3].metadata_count, 0);
     EXPECT_EQ(field_text(results[3].status, 32), "ok");  // the rest stays
-    velk_query_result_free(results, 6);                    // a second release does nothing
+    velk_query_result_free(results, 6);                  // a second release does nothing
 }
 
 TEST_F(BatchQuery, DetailsOnlyWhenAskedAndOnlyForFoundKeys) {

@@ -195,7 +195,8 @@ private:
         }
         std::vector<velk_namespace_info_t> infos(model_[h].size());
         int total = 0;
-        const int listed = velk_list_namespaces(real_[h], infos.data(), static_cast<int>(infos.size()), &total);
+        const int listed =
+            velk_list_namespaces(real_[h], infos.data(), static_cast<int>(infos.size()), &total);
         for (int i = 0; i < listed; ++i) {
             if (infos[i].name[0] == '\0') {
                 info = infos[i];

@@ -23,10 +23,16 @@ inline std::vector<std::string> colliding_keys(std::size_t count) {
     for (int i = 0; i < 5; ++i) {
         inverse *= 2 - kMul * inverse;
     }
-    const auto shift_mix = [](std::uint64_t v) { return v ^ (v >> 47); };
-    const auto mix_word = [&](std::uint64_t word) { return shift_mix(word * kMul) * kMul; };
+    const auto shift_mix = [](std::uint64_t v) {
+        return v ^ (v >> 47);
+    };
+    const auto mix_word = [&](std::uint64_t word) {
+        return shift_mix(word * kMul) * kMul;
+    };
     // shift_mix is its own inverse for a shift of more than half the width.
-    const auto unmix_word = [&](std::uint64_t mixed) { return shift_mix(mixed * inverse) * inverse; };
+    const auto unmix_word = [&](std::uint64_t mixed) {
+        return shift_mix(mixed * inverse) * inverse;
+    };
 
     const std::uint64_t start = kSeed ^ (16 * kMul);
     const std::uint64_t target = 0x0123456789abcdefULL;  // state after both words

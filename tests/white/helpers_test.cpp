@@ -1,25 +1,26 @@
+// SPDX-License-Identifier: MIT
 // White-box tests of the internal helpers, linked against the object library.
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <map>
 #include <optional>
 #include <random>
 #include <set>
-#include <cstdlib>
-#include <cstring>
 #include <string>
 
 #include "client/entry_table.hpp"
 #include "client/hash.hpp"
 #include "client/store.hpp"
 #include "client/text.hpp"
+#include "colliding_keys.hpp"
 #include "data/data.hpp"
 #include "namespaces/namespaces.hpp"
 #include "topology/node_listing.hpp"
 #include "topology/node_table.hpp"
-#include "colliding_keys.hpp"
 
 using namespace velk;
 
@@ -174,9 +175,9 @@ TEST(EntryTable, FindsEverythingThroughGrowthAndRemovals) {
 // map after every step: presence, the removed value's length, and size.
 TEST(EntryTable, SmallTablesMatchAPlainMap) {
     struct Case {
-        int pool;       // distinct keys in play
-        int most;       // never more stored than this
-        size_t slots;   // the capacity those sizes keep
+        int pool;      // distinct keys in play
+        int most;      // never more stored than this
+        size_t slots;  // the capacity those sizes keep
     } cases[] = {{12, 6, 8}, {24, 12, 16}};
     std::mt19937 random(20261209);
     for (const Case& c : cases) {
@@ -226,7 +227,9 @@ TEST(EntryTable, SmallTablesMatchAPlainMap) {
 
 TEST(EntryTable, ShrinksWhenSparseAndHoldsStillAtTheBoundaries) {
     EntryTable table;
-    auto key = [](size_t i) { return "key-" + std::to_string(i); };
+    auto key = [](size_t i) {
+        return "key-" + std::to_string(i);
+    };
     constexpr size_t kFloor = EntryTable::kShrinkFloor;
     constexpr size_t kKeys = 1 << 16;
     for (size_t i = 0; i < kKeys; ++i) {
