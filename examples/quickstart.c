@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /* quickstart: a tour of the client interface, written the way a program
  * built against the SDK uses it. Link with -lvelkmock and run: no cluster
  * needed. */

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /* The public header as a C11 program sees it: the record layout that callers
  * compiled against the SDK rely on is pinned here (x86-64), and a short round
  * trip proves the header is usable from C. */

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /* Compiled with -std=c99 -Wpedantic -Werror: the header must stay plain C99. */
 #include "velkmock.h"
 

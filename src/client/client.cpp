@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Version queries, handle creation and destruction, and entry lookup.
 #include <new>
 

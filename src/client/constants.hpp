@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The fixed texts and numbers of the mock cluster, kept in one place so that
 // every operation that reports them reports the same thing.
 #pragma once

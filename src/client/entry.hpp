@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One stored value and its parts.
 #pragma once
 

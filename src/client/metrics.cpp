@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The metrics interface. The library records no metrics, so every record it
 // fills is zero and every serialisation is the empty text.
 #include <cstring>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The handle and the in-memory store: velk_client owns a map of Namespace,
 // each owning a map of Entry. Everything below the exported functions works on
 // these records; nothing here knows about the C records of the public header

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "client/text.hpp"
 
 #include <climits>

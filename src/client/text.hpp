@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // How text reaches the caller: bounded copies into fixed-width arrays, heap
 // copies the caller frees, and lengths turned into per-item statuses.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Batch delete, with item records and in its flat form.
 #include <cstring>
 #include <optional>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Batch get (values lent to a callback) and get-into (values copied into the
 // caller's buffers).
 #include <cerrno>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Batch put: the only operation that writes entries.
 #include <cstring>
 #include <limits>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Batch query and the release of its results: the one place where the
 // library hands memory to the caller. Every block comes from the C allocator
 // so that the caller's release (or velk_query_result_free) can free() it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The flat low-level interface. It keeps no state and reaches the store only
 // through the exported ordinary operations, always on the namespace "ll":
 // each call checks its own rules, builds zero-filled temporary records, hands

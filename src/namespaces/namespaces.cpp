@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Namespace create, update, delete, get and list. Settings are stored and
 // reported only; nothing in the library acts on them.
 #include "namespaces/namespaces.hpp"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Helpers of namespace administration, shared with the white-box tests.
 #pragma once
 

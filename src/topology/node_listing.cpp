@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Listing the fixed node table through a selector.
 #include <cstring>
 

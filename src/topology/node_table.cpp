@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "topology/node_table.hpp"
 
 #include <cstring>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The fixed table of the mock cluster's two nodes. Every handle gets its own
 // copy at creation; nothing changes it afterwards.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The allocation-failure sweep: for every exported call that can allocate,
 // fail its 1st, 2nd, ... allocation until the call completes, and check each
 // time that it answered with a code (never an abort or an escaped

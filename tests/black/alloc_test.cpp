@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Allocation failures injected at every point of a call, and allocation
 // counts of the hot paths, through the interposed allocator.
 #include <gtest/gtest.h>

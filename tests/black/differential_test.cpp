@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Random call sequences over two handles, checked call by call against an
 // independent model of the documented behaviour. Bounded for CI; set
 // VELKMOCK_DIFF_SEEDS to run more sequences (and VELKMOCK_DIFF_FIRST_SEED to

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /* A program built against an SDK library (here the stand-in), never linked
  * with libvelkmock. Run as it is, it meets the stand-in's errors; run with
  * LD_PRELOAD=libvelkmock.so.0 it stores and reads values through the mock. */

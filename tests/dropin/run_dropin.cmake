@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Runs the program linked against the stand-in twice: as it is (it must meet
 # the stand-in's errors) and with libvelkmock preloaded (it must work).
 execute_process(COMMAND ${PROGRAM} RESULT_VARIABLE plain OUTPUT_VARIABLE plain_out)

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /* A stand-in with another name that exports the same velk_ functions as
  * libvelkmock, each answering with an error, like an SDK whose cluster
  * cannot be reached. A program linked against it proves that preloading

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // libFuzzer entry: the input bytes choose a call sequence, which is checked
 // against the same model as the randomised differential test.
 #include <cstdint>

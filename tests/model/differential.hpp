@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A model of the library's observable behaviour, and a driver that plays
 // random call sequences against the real library and the model side by side.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Test-only control over every heap allocation of the test program and the
 // library it loads: malloc, calloc, realloc and operator new are interposed
 // in the test executable. While a window is open the hook counts

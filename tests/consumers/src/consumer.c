@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /* A program that uses an installed libvelkmock: it stores a value and reads
  * it back, and exits 0 only if that worked. */
 #include <stdio.h>
