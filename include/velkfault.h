@@ -1,0 +1,118 @@
+/* SPDX-License-Identifier: MIT */
+/**
+ * @file velkfault.h
+ * @brief Failure injection for programs that use the velk_ client interface.
+ *
+ * libvelkfault.so.0 defines the 28 velk_ functions of velkmock.h. Each call
+ * first consults the plan made through this header (or the VELKFAULT
+ * environment variable), then either answers itself, with a planned failure,
+ * or forwards to the next definition of the same name in the process's
+ * lookup order: libvelkmock.so.0, or the real SDK. So it must come first:
+ *
+ *     cc my_tests.c -lvelkfault -lvelkmock
+ *     LD_PRELOAD="libvelkfault.so.0 libvelkmock.so.0" ./my_tests
+ *     LD_PRELOAD=libvelkfault.so.0 ./my_tests      (against the real SDK)
+ *
+ * With no later definition, the first call of a velk_ function prints one
+ * line on stderr saying so and aborts.
+ *
+ * @par Calls the next library makes to itself
+ * Calls that the next library makes through the exported names pass through
+ * here too, and are counted and planned like the program's own. The mock's
+ * low-level calls go through its ordinary ones, so a failure planned for
+ * velk_batch_put also fails velk_ll_batch_put (and velk_batch_delete goes
+ * through velk_batch_delete_items, velk_ll_create through
+ * velk_client_create, the low-level destroy through velk_client_destroy).
+ *
+ * @par The plan
+ * Each function has at most one failure rule (a new one replaces the old)
+ * and at most one delay. A rule counts the calls it sees: the first `skip`
+ * pass on, then `times` of them fail (0: every one from then on), then the
+ * rule is spent. A failed call does not reach the next library: it writes no
+ * output, takes no lock and returns the planned code. Everything here is
+ * safe from any thread while calls run.
+ *
+ * @par The VELKFAULT variable
+ * For unmodified binaries the plan can be given at load, as rules separated
+ * by ';': `FUNCTION=CODE[@SKIP][xTIMES]` (velkfault_fail),
+ * `FUNCTION[ITEM]=STATUS[@SKIP][xTIMES]` (velkfault_fail_item) and
+ * `FUNCTION~MICROSECONDS` (velkfault_delay), for example
+ * `VELKFAULT='velk_batch_put=-4@2x1;velk_get_nodes~5000'`. A malformed rule
+ * or an unknown function stops the program at load, with one line on stderr
+ * naming the rule and exit status 2. The velkfault-run script sets the
+ * variable and LD_PRELOAD for a command.
+ */
+#ifndef VELKFAULT_H
+#define VELKFAULT_H
+
+#include <stdint.h>
+
+/** @cond INTERNAL */
+#if defined(VELKFAULT_BUILDING_LIBRARY) && defined(__GNUC__)
+#define VELKFAULT_API __attribute__((visibility("default")))
+#else
+#define VELKFAULT_API
+#endif
+/** @endcond */
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/** What the control calls return for a bad argument; the value of VELK_ERR_INVALID_ARGUMENT. */
+#define VELKFAULT_INVALID_ARGUMENT (-5)
+
+/**
+ * Makes later calls of a function fail with a code.
+ * @param function The function's name, e.g. "velk_batch_put".
+ * @param code     What a failed call returns. The two create calls return
+ *                 NULL instead, and set errno to -code when code is negative.
+ * @param skip     How many of the matching calls pass on before the first failure.
+ * @param times    How many calls fail after those; 0: every one from then on.
+ * @return 0, or VELKFAULT_INVALID_ARGUMENT for a NULL or unknown name or a
+ *         function that returns nothing or a text (the destroy calls,
+ *         velk_query_result_free, velk_sdk_metrics_ctx_reset, the three
+ *         version queries).
+ */
+VELKFAULT_API int velkfault_fail(const char* function, int32_t code, uint32_t skip, uint32_t times);
+
+/**
+ * Makes one item of later batch calls fail. In a matching call with more than
+ * `item` items, that item is not passed on (the others are, in their order),
+ * its result record is cleared and given `status` (the flat forms: its status
+ * slot), and the call returns what the next library returned. Calls with
+ * fewer items pass unchanged and do not use up the rule.
+ * @param function velk_batch_put, velk_batch_delete_items, velk_batch_delete,
+ *                 velk_ll_batch_put or velk_ll_batch_delete.
+ * @param item     The index of the item to fail; not negative.
+ * @param status   The status its record receives.
+ * @param skip     How many of the matching calls pass on before the first failure.
+ * @param times    How many calls fail an item after those; 0: every one from then on.
+ * @return 0, or VELKFAULT_INVALID_ARGUMENT for another function or a negative item.
+ */
+VELKFAULT_API int velkfault_fail_item(const char* function, int32_t item, int32_t status, uint32_t skip,
+                                      uint32_t times);
+
+/**
+ * Makes every later call of a function wait first.
+ * @param function     Any of the 28 functions.
+ * @param microseconds How long each call waits before anything else; 0 removes the delay.
+ * @return 0, or VELKFAULT_INVALID_ARGUMENT for a NULL or unknown name.
+ */
+VELKFAULT_API int velkfault_delay(const char* function, uint32_t microseconds);
+
+/**
+ * @param function Any of the 28 functions.
+ * @return How many calls of the function reached this library since the last
+ *         reset (or the start), failed or passed on; 0 for an unknown name.
+ */
+VELKFAULT_API uint64_t velkfault_calls(const char* function);
+
+/** Removes every rule and delay and sets every count to zero. */
+VELKFAULT_API void velkfault_reset(void);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* VELKFAULT_H */
