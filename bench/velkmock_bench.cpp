@@ -644,7 +644,8 @@ void bench_hostile_neighbours(benchmark::State& state, bool beside_colliding) {
     uint64_t lens[kMaxBatch];
     for (auto _ : state) {
         for (size_t at = 0; at + kMaxBatch <= kNeighbours; at += kMaxBatch) {
-            velk_batch_get_into(client, kNs, items.data() + at, kMaxBatch, pointers, sizes, statuses, lens, nullptr);
+            velk_batch_get_into(client, kNs, items.data() + at, kMaxBatch, pointers, sizes, statuses, lens,
+                                nullptr);
         }
         benchmark::ClobberMemory();
     }
@@ -801,8 +802,9 @@ void register_all() {
         benchmark::RegisterBenchmark(colliding ? "hostile_put/colliding" : "hostile_put/ordinary",
                                      [=](benchmark::State& s) { bench_hostile_put(s, colliding); })
             ->Unit(benchmark::kMillisecond);
-        benchmark::RegisterBenchmark(colliding ? "hostile_neighbours/beside_colliding" : "hostile_neighbours/alone",
-                                     [=](benchmark::State& s) { bench_hostile_neighbours(s, colliding); });
+        benchmark::RegisterBenchmark(
+            colliding ? "hostile_neighbours/beside_colliding" : "hostile_neighbours/alone",
+            [=](benchmark::State& s) { bench_hostile_neighbours(s, colliding); });
         benchmark::RegisterBenchmark(colliding ? "namespace_emptied/emptied" : "namespace_emptied/fresh",
                                      [=](benchmark::State& s) { bench_namespace_emptied(s, colliding); });
     }
