@@ -3,9 +3,13 @@
 # libvelkfault preloaded: in front of the mock, in front of the stand-in
 # alone, with and without a plan; velkfault-run; and a program that has
 # nothing after libvelkfault. Run with -DPROGRAM= -DORPHAN= -DFAULT= -DMOCK= -DRUN=.
+include(${CMAKE_CURRENT_LIST_DIR}/../run_program.cmake)
+string(REPLACE "," ";" emulator "${EMULATOR}")
+
+# expect(LABEL RC PATTERN ENV... COMMAND...): as run_program, then checks.
 function(expect label rc_want pattern)
-  execute_process(COMMAND ${ARGN} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
-  message(STATUS "${label}: rc ${rc}\n${out}${err}")
+  run_program(rc out ${ARGN})
+  message(STATUS "${label}: rc ${rc}\n${out}")
   if(rc_want STREQUAL "nonzero")
     if(rc EQUAL 0)
       message(FATAL_ERROR "${label}: expected a failure")
@@ -13,27 +17,34 @@ function(expect label rc_want pattern)
   elseif(NOT rc STREQUAL rc_want)
     message(FATAL_ERROR "${label}: expected exit status ${rc_want}, got ${rc}")
   endif()
-  if(NOT "${out}${err}" MATCHES "${pattern}")
+  if(NOT "${out}" MATCHES "${pattern}")
     message(FATAL_ERROR "${label}: output does not match '${pattern}'")
+  endif()
+endfunction()
+
+# velkfault-run is a host script: it runs the emulator, if any, itself.
+function(expect_run label rc_want pattern)
+  execute_process(COMMAND ${RUN} ${ARGN} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  message(STATUS "${label}: rc ${rc}\n${out}${err}")
+  if(NOT rc STREQUAL rc_want OR NOT "${out}${err}" MATCHES "${pattern}")
+    message(FATAL_ERROR "${label}: expected exit status ${rc_want} and '${pattern}'")
   endif()
 endfunction()
 
 set(both "LD_PRELOAD=${FAULT} ${MOCK}")
 expect("no plan, in front of the mock" 0 "0\\.0\\.0-mock"
-  ${CMAKE_COMMAND} -E env ${both} ${PROGRAM})
+  ENV ${both} COMMAND ${PROGRAM})
 expect("puts planned to fail" 1 "calls failed"
-  ${CMAKE_COMMAND} -E env ${both} "VELKFAULT=velk_batch_put=-4" ${PROGRAM})
+  ENV ${both} "VELKFAULT=velk_batch_put=-4" COMMAND ${PROGRAM})
 expect("a malformed plan" 2 "libvelkfault: VELKFAULT rule 'velk_batch_put=oops'"
-  ${CMAKE_COMMAND} -E env ${both} "VELKFAULT=velk_batch_put=oops" ${PROGRAM})
+  ENV ${both} "VELKFAULT=velk_batch_put=oops" COMMAND ${PROGRAM})
 expect("an unknown function" 2 "unknown function 'velk_nope'"
-  ${CMAKE_COMMAND} -E env ${both} "VELKFAULT=velk_nope=-4" ${PROGRAM})
+  ENV ${both} "VELKFAULT=velk_nope=-4" COMMAND ${PROGRAM})
 expect("no plan, in front of the stand-in SDK" 1 "stand-in"
-  ${CMAKE_COMMAND} -E env "LD_PRELOAD=${FAULT}" ${PROGRAM})
+  ENV "LD_PRELOAD=${FAULT}" COMMAND ${PROGRAM})
 expect("a plan read in front of the stand-in SDK" 2 "rule 'velk_get_nodes~x'"
-  ${CMAKE_COMMAND} -E env "LD_PRELOAD=${FAULT}" "VELKFAULT=velk_get_nodes~x" ${PROGRAM})
-expect("velkfault-run" 1 "calls failed"
-  ${RUN} --fail velk_batch_put=-4 -- ${PROGRAM})
-expect("velkfault-run with no plan" 0 "0\\.0\\.0-mock"
-  ${RUN} -- ${PROGRAM})
+  ENV "LD_PRELOAD=${FAULT}" "VELKFAULT=velk_get_nodes~x" COMMAND ${PROGRAM})
 expect("nothing after libvelkfault" nonzero "no definition of velk_[a-z_]+ after libvelkfault\\.so\\.0"
-  ${ORPHAN})
+  COMMAND ${ORPHAN})
+expect_run("velkfault-run" 1 "calls failed" --fail velk_batch_put=-4 -- ${emulator} ${PROGRAM})
+expect_run("velkfault-run with no plan" 0 "0\\.0\\.0-mock" -- ${emulator} ${PROGRAM})
