@@ -16,6 +16,11 @@ import sys
 # Goals per scenario, as the largest acceptable library/baseline ratio.
 def goal(name):
     family, value, batch, keys = name.split("/")
+    # 10^6 keys: nearly every lookup misses the cache; batches overlap the
+    # misses of their items, so the library must stay well below the
+    # baseline, which waits for each one in turn.
+    if keys == "n:1000000" and batch == "b:64":
+        return 0.40 if family in ("get", "get_into", "ll_get_into") else 0.50
     if batch == "b:1" and keys == "n:1000" and value in ("v:16", "v:1024"):
         return 1.3
     if value == "v:16" and batch == "b:64" and keys == "n:1000":
@@ -146,6 +151,11 @@ def main(path, out_path):
             f"Measured on {cpu or platform.processor()}, {ctx.get('num_cpus', '?')} virtual CPUs, {platform.system()} "
             f"{platform.release()}, at {ctx.get('date', '?')}. Scenario names: family / value size / batch size / keys "
             "in the working set.\n",
+            "At 10^6 keys nearly every lookup misses the cache three times in a row (its slot, its node, its "
+            "value). A batch knows its keys up front, so the entry table first hashes a group of 16 keys and "
+            "requests every home slot, then every matching node, then every value, and only then do the "
+            "operations work through the items one by one: the misses of a group are in flight together. Tables "
+            "below 2^16 slots skip that step (they sit in the cache), and so do batches of one item.\n",
             "## Per-item cost against the baseline\n"]
     text.extend(lines)
     text.append("\n## Bandwidth, scaling and memory\n")

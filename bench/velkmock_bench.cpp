@@ -716,7 +716,7 @@ void register_all() {
                 paired(f, 1000, value_size, batch, false);
             }
         }
-        for (const Family f : {Family::Put, Family::Get, Family::GetInto, Family::Query, Family::Delete}) {
+        for (const Family f : all) {
             paired(f, 1000000, value_size, 64, false);
         }
     }

@@ -32,6 +32,7 @@
 
 #include "client/entry.hpp"
 #include "client/hash.hpp"
+#include "client/prefetch.hpp"
 
 namespace velk {
 
@@ -73,6 +74,52 @@ public:
     const Entry* find(std::string_view key) const noexcept {
         const std::size_t at = locate(key, hash(key));
         return at == kNone ? nullptr : &slots_[at].node->entry;
+    }
+
+    // Brings toward the cache what a batch is about to touch, so that the
+    // batch's lookups, done afterwards one by one and in order, find it
+    // there. A lookup in a large table waits for three misses in a row (its
+    // home slot, then the node the slot points at, then the value); here
+    // the keys of a group are hashed first and every home slot requested,
+    // then every matching node, then every value, so the misses of a whole
+    // group are in flight together. Only hints: nothing is kept, so later
+    // changes by the batch itself (a put, a delete) cannot make it wrong.
+    // Tables small enough to sit in the cache skip it: there it would only
+    // cost the hashing twice. `key_at(i)` gives key i as a C text, or null.
+    template <class KeyAt>
+    void prefetch(std::size_t count, KeyAt&& key_at) const noexcept {
+        if (capacity() < kPrefetchFrom || count < 2) {
+            return;
+        }
+        for (std::size_t start = 0; start < count; start += kPrefetchGroup) {
+            const std::size_t n = count - start < kPrefetchGroup ? count - start : kPrefetchGroup;
+            std::uint64_t hashes[kPrefetchGroup];
+            const Node* nodes[kPrefetchGroup];
+            for (std::size_t i = 0; i < n; ++i) {
+                const char* key = key_at(start + i);
+                hashes[i] = key != nullptr ? hash(std::string_view(key)) : 0;
+                nodes[i] = nullptr;
+                if (key != nullptr) {
+                    prefetch_line(&slots_[hashes[i] & mask_]);
+                }
+            }
+            for (std::size_t i = 0; i < n; ++i) {
+                // The first slot of the run whose cached hash matches: a
+                // mismatch of the key itself is the lookup's business.
+                for (std::size_t at = hashes[i] & mask_; slots_[at].node != nullptr; at = (at + 1) & mask_) {
+                    if (slots_[at].hash == hashes[i]) {
+                        nodes[i] = slots_[at].node;
+                        prefetch_line(nodes[i]);
+                        break;
+                    }
+                }
+            }
+            for (std::size_t i = 0; i < n; ++i) {
+                if (nodes[i] != nullptr) {
+                    prefetch_line(nodes[i]->entry.value.data());
+                }
+            }
+        }
     }
 
     // Adds a key that is not in the table. Throws std::bad_alloc, leaving
@@ -151,6 +198,11 @@ private:
         Node* node = nullptr;
     };
     static constexpr std::size_t kNone = ~std::size_t{0};
+    // Below 2^16 slots (1 MiB) the slots and their nodes mostly sit in the
+    // cache already; groups of 16 keep the misses in flight within what a
+    // core can track at once.
+    static constexpr std::size_t kPrefetchFrom = std::size_t{1} << 16;
+    static constexpr std::size_t kPrefetchGroup = 16;
     static constexpr std::size_t kMinCapacity = 8;
 
     [[nodiscard]] std::uint64_t hash(std::string_view key) const noexcept { return keyed_hash(key, seed_); }

@@ -71,6 +71,9 @@ VELK_API int32_t velk_batch_get(velk_client* client, const char* ns, const velk_
         const std::lock_guard guard(client->lock);
         // One namespace lookup serves the batch: the lock keeps the map still.
         const Namespace* space = find_namespace(*client, ns);
+        if (space != nullptr) {
+            space->entries.prefetch(n, [items](std::size_t i) { return items[i].key; });
+        }
         for (std::size_t i = 0; i < n; ++i) {
             const Entry* entry = lookup_get_item(space, items[i]);
             values[i] = entry != nullptr ? entry->value.data() : nullptr;
@@ -93,6 +96,9 @@ VELK_API int32_t velk_batch_get_into(velk_client* client, const char* ns, const 
     return guarded([&]() -> int32_t {
         const std::lock_guard guard(client->lock);
         const Namespace* space = find_namespace(*client, ns);
+        if (space != nullptr) {
+            space->entries.prefetch(static_cast<std::size_t>(count), [items](std::size_t i) { return items[i].key; });
+        }
         for (int32_t i = 0; i < count; ++i) {
             statuses[i] = 0;
             value_lens[i] = 0;

@@ -261,3 +261,56 @@ TEST(AllocFailure, PutThatCannotMakeItsNamespaceReportsTheFirstItem) {
         EXPECT_TRUE(all_zero(results[at].location, sizeof results[at].location));
     }
 }
+
+// A namespace large enough that batches prefetch their keys' slots, nodes
+// and values first: batches with repeated keys, NULL keys and missing keys
+// still apply item by item, in order (the prefetch is a hint, and a put or
+// delete earlier in the batch changes what later items find).
+TEST(LargeNamespace, PrefetchingBatchesKeepTheirOrder) {
+    Client client = make_client();
+    constexpr int kKeys = 70000;  // past the 2^16-slot table that batching starts at
+    std::vector<PutSpec> planned;
+    for (int i = 0; i < kKeys; ++i) {
+        planned.emplace_back("key-" + std::to_string(i), "v" + std::to_string(i));
+    }
+    ASSERT_EQ(put(client.get(), "ns", planned), 0);
+    // One put batch: a key twice, the second write wins; a new key.
+    ASSERT_EQ(put(client.get(), "ns",
+                  {PutSpec{"key-5", "first"}, PutSpec{"key-9", "x"}, PutSpec{"key-5", "second"}, PutSpec{"new", "n"}}),
+              0);
+    EXPECT_EQ(get_value(client.get(), "ns", "key-5"), "second");
+    // One delete batch: present, missing, NULL, the same key again.
+    const char* keys[] = {"key-7", "absent", nullptr, "key-7", "new"};
+    int32_t statuses[5];
+    ASSERT_EQ(velk_batch_delete(client.get(), "ns", keys, 5, nullptr, statuses, 5, nullptr), 0);
+    const int32_t want[] = {VELK_OK, VELK_ERR_NOT_FOUND, VELK_ERR_INVALID_ARGUMENT, VELK_ERR_NOT_FOUND, VELK_OK};
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_EQ(statuses[i], want[i]) << i;
+    }
+    // Gets and queries over a batch of found, missing and NULL keys.
+    std::vector<velk_get_item_t> items(64);
+    std::vector<std::string> names(64);
+    for (size_t i = 0; i < items.size(); ++i) {
+        names[i] = i % 3 == 0 ? "missing-" + std::to_string(i) : "key-" + std::to_string(i * 1000);
+        items[i].key = i % 7 == 0 ? nullptr : names[i].c_str();
+    }
+    std::vector<char> storage(64 * 16);
+    std::vector<void*> buffers(64);
+    std::vector<uint64_t> sizes(64, 16);
+    for (size_t i = 0; i < 64; ++i) {
+        buffers[i] = &storage[i * 16];
+    }
+    std::vector<int32_t> got(64);
+    std::vector<uint64_t> lens(64);
+    ASSERT_EQ(velk_batch_get_into(client.get(), "ns", items.data(), 64, buffers.data(), sizes.data(), got.data(),
+                                  lens.data(), nullptr),
+              0);
+    for (size_t i = 0; i < 64; ++i) {
+        const bool found = items[i].key != nullptr && i % 3 != 0;
+        const std::string value = "v" + std::to_string(i * 1000);
+        EXPECT_EQ(got[i], found ? static_cast<int32_t>(value.size()) : 0) << i;
+        if (found) {
+            EXPECT_EQ(std::string(&storage[i * 16], lens[i]), value) << i;
+        }
+    }
+}
