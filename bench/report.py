@@ -30,8 +30,10 @@ def goal(name):
     return None
 
 
-def main(path, out_path):
-    data = json.load(open(path))
+def main(out_path, *paths):
+    data = json.load(open(paths[0]))
+    for extra in paths[1:]:
+        data["benchmarks"].extend(json.load(open(extra))["benchmarks"])
     # Every benchmark ran several times; take the median of each figure.
     runs = {}
     for b in data["benchmarks"]:
@@ -177,4 +179,4 @@ def main(path, out_path):
 
 
 if __name__ == "__main__":
-    main(sys.argv[1], sys.argv[2])
+    main(sys.argv[1], *sys.argv[2:])

@@ -81,8 +81,8 @@ public:
     // there. A lookup in a large table waits for three misses in a row (its
     // home slot, then the node the slot points at, then the value); here
     // the keys of a group are hashed first and every home slot requested,
-    // then every matching node, then every value, so the misses of a whole
-    // group are in flight together. Only hints: nothing is kept, so later
+    // then every matching node, then every value and metadata list, so the
+    // misses of a whole group are in flight together. Only hints: nothing is kept, so later
     // changes by the batch itself (a put, a delete) cannot make it wrong.
     // Tables small enough to sit in the cache skip it: there it would only
     // cost the hashing twice. `key_at(i)` gives key i as a C text, or null.
@@ -114,9 +114,22 @@ public:
                     }
                 }
             }
+            // The value, and the metadata list a query copies out (which
+            // sits two pointers away: the list, then its pairs).
             for (std::size_t i = 0; i < n; ++i) {
                 if (nodes[i] != nullptr) {
                     prefetch_line(nodes[i]->entry.value.data());
+                    if (nodes[i]->entry.metadata) {
+                        prefetch_line(nodes[i]->entry.metadata.get());
+                    }
+                }
+            }
+            for (std::size_t i = 0; i < n; ++i) {
+                if (nodes[i] != nullptr && nodes[i]->entry.metadata && !nodes[i]->entry.metadata->empty()) {
+                    // A pair holds two texts (64 bytes): the first and the
+                    // last pair cover the short lists that tests use.
+                    prefetch_line(&nodes[i]->entry.metadata->front());
+                    prefetch_line(&nodes[i]->entry.metadata->back());
                 }
             }
         }

@@ -23,7 +23,8 @@ VELK_API int32_t velk_batch_delete_items(velk_client* client, const char* ns, co
         const std::string_view ns_text(ns);
         Namespace* space = find_namespace(*client, ns_text);
         if (space != nullptr) {
-            space->entries.prefetch(static_cast<std::size_t>(count), [items](std::size_t i) { return items[i].key; });
+            space->entries.prefetch(static_cast<std::size_t>(count),
+                                    [items](std::size_t i) { return items[i].key; });
         }
         const LocationWriter locations(ns_text);
         for (int32_t i = 0; i < count; ++i) {

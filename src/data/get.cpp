@@ -97,7 +97,8 @@ VELK_API int32_t velk_batch_get_into(velk_client* client, const char* ns, const 
         const std::lock_guard guard(client->lock);
         const Namespace* space = find_namespace(*client, ns);
         if (space != nullptr) {
-            space->entries.prefetch(static_cast<std::size_t>(count), [items](std::size_t i) { return items[i].key; });
+            space->entries.prefetch(static_cast<std::size_t>(count),
+                                    [items](std::size_t i) { return items[i].key; });
         }
         for (int32_t i = 0; i < count; ++i) {
             statuses[i] = 0;

@@ -148,7 +148,8 @@ extern "C" VELK_API int32_t velk_batch_put(velk_client* client, const char* ns, 
             return VELK_ERR_NO_MEMORY;
         }
         Namespace& space = *found;
-        space.entries.prefetch(static_cast<std::size_t>(count), [items](std::size_t i) { return items[i].key; });
+        space.entries.prefetch(static_cast<std::size_t>(count),
+                               [items](std::size_t i) { return items[i].key; });
         const LocationWriter locations(ns_text);
         for (int32_t i = 0; i < count; ++i) {
             const velk_put_item_t& item = items[i];

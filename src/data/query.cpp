@@ -91,7 +91,8 @@ VELK_API int32_t velk_batch_query(velk_client* client, const char* ns, const cha
         const std::lock_guard guard(client->lock);
         const Namespace* space = find_namespace(*client, ns);
         if (space != nullptr) {
-            space->entries.prefetch(static_cast<std::size_t>(count), [keys](std::size_t i) { return keys[i]; });
+            space->entries.prefetch(static_cast<std::size_t>(count),
+                                    [keys](std::size_t i) { return keys[i]; });
         }
         for (int32_t i = 0; i < count; ++i) {
             velk_query_result_t& result = results[i];

@@ -276,14 +276,16 @@ TEST(LargeNamespace, PrefetchingBatchesKeepTheirOrder) {
     ASSERT_EQ(put(client.get(), "ns", planned), 0);
     // One put batch: a key twice, the second write wins; a new key.
     ASSERT_EQ(put(client.get(), "ns",
-                  {PutSpec{"key-5", "first"}, PutSpec{"key-9", "x"}, PutSpec{"key-5", "second"}, PutSpec{"new", "n"}}),
+                  {PutSpec{"key-5", "first"}, PutSpec{"key-9", "x"}, PutSpec{"key-5", "second"},
+                   PutSpec{"new", "n"}}),
               0);
     EXPECT_EQ(get_value(client.get(), "ns", "key-5"), "second");
     // One delete batch: present, missing, NULL, the same key again.
     const char* keys[] = {"key-7", "absent", nullptr, "key-7", "new"};
     int32_t statuses[5];
     ASSERT_EQ(velk_batch_delete(client.get(), "ns", keys, 5, nullptr, statuses, 5, nullptr), 0);
-    const int32_t want[] = {VELK_OK, VELK_ERR_NOT_FOUND, VELK_ERR_INVALID_ARGUMENT, VELK_ERR_NOT_FOUND, VELK_OK};
+    const int32_t want[] = {VELK_OK, VELK_ERR_NOT_FOUND, VELK_ERR_INVALID_ARGUMENT, VELK_ERR_NOT_FOUND,
+                            VELK_OK};
     for (int i = 0; i < 5; ++i) {
         EXPECT_EQ(statuses[i], want[i]) << i;
     }
@@ -302,8 +304,8 @@ TEST(LargeNamespace, PrefetchingBatchesKeepTheirOrder) {
     }
     std::vector<int32_t> got(64);
     std::vector<uint64_t> lens(64);
-    ASSERT_EQ(velk_batch_get_into(client.get(), "ns", items.data(), 64, buffers.data(), sizes.data(), got.data(),
-                                  lens.data(), nullptr),
+    ASSERT_EQ(velk_batch_get_into(client.get(), "ns", items.data(), 64, buffers.data(), sizes.data(),
+                                  got.data(), lens.data(), nullptr),
               0);
     for (size_t i = 0; i < 64; ++i) {
         const bool found = items[i].key != nullptr && i % 3 != 0;
