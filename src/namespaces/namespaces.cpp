@@ -44,7 +44,7 @@ VELK_API int velk_create_namespace(velk_client* client, const char* ns,
         if (find_namespace(*client, ns) != nullptr) {
             return VELK_ERR_NAMESPACE_EXISTS;
         }
-        Namespace space(client->namespaces_made + 1);
+        Namespace space(++client->namespaces_made);
         if (options != nullptr) {
             space.capacity_bytes = options->capacity_bytes;
             space.policy_param = options->policy_param;
@@ -56,7 +56,6 @@ VELK_API int velk_create_namespace(velk_client* client, const char* ns,
         // Tested and inserted under one holding of the lock: of two racing
         // creates of one name, exactly one succeeds.
         client->namespaces.emplace(std::string(ns), std::move(space));
-        ++client->namespaces_made;
         return VELK_OK;
     });
 }

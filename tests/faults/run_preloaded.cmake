@@ -4,7 +4,6 @@
 # alone, with and without a plan; velkfault-run; and a program that has
 # nothing after libvelkfault. Run with -DPROGRAM= -DORPHAN= -DFAULT= -DMOCK= -DRUN=.
 include(${CMAKE_CURRENT_LIST_DIR}/../run_program.cmake)
-string(REPLACE "," ";" emulator "${EMULATOR}")
 
 # expect(LABEL RC PATTERN ENV... COMMAND...): as run_program, then checks.
 function(expect label rc_want pattern)
@@ -46,5 +45,5 @@ expect("a plan read in front of the stand-in SDK" 2 "rule 'velk_get_nodes~x'"
   ENV "LD_PRELOAD=${FAULT}" "VELKFAULT=velk_get_nodes~x" COMMAND ${PROGRAM})
 expect("nothing after libvelkfault" nonzero "no definition of velk_[a-z_]+ after libvelkfault\\.so\\.0"
   COMMAND ${ORPHAN})
-expect_run("velkfault-run" 1 "calls failed" --fail velk_batch_put=-4 -- ${emulator} ${PROGRAM})
-expect_run("velkfault-run with no plan" 0 "0\\.0\\.0-mock" -- ${emulator} ${PROGRAM})
+expect_run("velkfault-run" 1 "calls failed" --fail velk_batch_put=-4 -- ${velkmock_emulator} ${PROGRAM})
+expect_run("velkfault-run with no plan" 0 "0\\.0\\.0-mock" -- ${velkmock_emulator} ${PROGRAM})
