@@ -126,10 +126,20 @@ private:
 
 struct Dataset {
     Dataset(size_t key_count, size_t value_size) : keys(key_count), value(value_size, 'v') {
-        for (size_t i = 0; i < key_count; ++i) {
-            names.push_back(key_name(i));
-        }
         std::vector<size_t> order(key_count);
+        for (size_t i = 0; i < key_count; ++i) {
+            order[i] = i;
+        }
+        // Keys as a caller holding them in std::strings has them: each its
+        // own heap text, allocated in an order unrelated to the one they are
+        // stored and read in, so that reading a key text is a cache miss of
+        // its own (allocated in sequence, neighbouring texts would share
+        // lines and pages).
+        std::shuffle(order.begin(), order.end(), std::mt19937_64(7));
+        names.resize(key_count);
+        for (const size_t i : order) {
+            names[i] = key_name(i);
+        }
         for (size_t i = 0; i < key_count; ++i) {
             order[i] = i;
         }
@@ -158,6 +168,25 @@ struct Dataset {
             delete_items.push_back({key, 0, 0});
             ll_items.push_back({key, parts, lens64, 1});
         }
+        // Stored in an order of their own: filled in the order they are
+        // read, the entries of one batch would sit side by side in memory.
+        for (size_t i = 0; i < key_count; ++i) {
+            order[i] = i;
+        }
+        std::shuffle(order.begin(), order.end(), std::mt19937_64(1234));
+        for (size_t i = 0; i < key_count; ++i) {
+            const char* key = names[order[i]].c_str();
+            fill_keys.push_back(key);
+            velk_put_item_t put{};
+            put.key = key;
+            put.value_parts = parts;
+            put.value_part_lens = lens;
+            put.value_part_count = 1;
+            fill_items.push_back(put);
+            put.metadata = pairs;
+            put.metadata_count = 2;
+            fill_meta_items.push_back(put);
+        }
         static const int config = 0;
         client = velk_client_create(&config);
         refill(kNs);
@@ -169,8 +198,8 @@ struct Dataset {
         velk_put_result_t results[kMaxBatch];
         for (size_t i = 0; i < keys; i += kMaxBatch) {
             const int n = static_cast<int>(std::min<size_t>(kMaxBatch, keys - i));
-            velk_batch_put(client, ns, &put_items[i], n, results, n, nullptr);
-            baseline.put(ns, &order_keys[i], value.data(), value.size(), n);
+            velk_batch_put(client, ns, &fill_items[i], n, results, n, nullptr);
+            baseline.put(ns, &fill_keys[i], value.data(), value.size(), n);
         }
     }
     void ensure(const char* ns) {
@@ -179,9 +208,9 @@ struct Dataset {
             velk_put_result_t results[kMaxBatch];
             for (size_t i = 0; i < keys; i += kMaxBatch) {
                 const int n = static_cast<int>(std::min<size_t>(kMaxBatch, keys - i));
-                velk_batch_put(client, ns, &meta_items[i], n, results, n, nullptr);
+                velk_batch_put(client, ns, &fill_meta_items[i], n, results, n, nullptr);
             }
-            baseline.put(ns, order_keys.data(), value.data(), value.size(), static_cast<int>(keys));
+            baseline.put(ns, fill_keys.data(), value.data(), value.size(), static_cast<int>(keys));
             meta_filled = true;
         } else if (ns == std::string("ll") && !ll_filled) {
             refill("ll");
@@ -193,6 +222,9 @@ struct Dataset {
     std::string value;
     std::vector<std::string> names;
     std::vector<const char*> order_keys;
+    std::vector<const char*> fill_keys;
+    std::vector<velk_put_item_t> fill_items;
+    std::vector<velk_put_item_t> fill_meta_items;
     const void* parts[1];
     size_t lens[1];
     uint64_t lens64[1];

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-// Version queries, handle creation and destruction, and entry lookup.
-#include <new>
+// Version queries, and handle creation and destruction.
+#include "client/client.hpp"
 
 #include "client/barrier.hpp"
 #include "client/constants.hpp"
@@ -9,22 +9,8 @@
 
 namespace velk {
 
-const Entry* find_entry(const velk_client* client, const char* ns, const char* key) noexcept {
-    const Namespace* space = find_namespace(*client, ns);
-    return space == nullptr ? nullptr : find_in_namespace(*space, key);
-}
-
 velk_client* create_client() noexcept {
-    return guarded([]() -> velk_client* {
-        // nothrow: a handle that cannot be had is reported as null, and the
-        // node table below is the only other allocation.
-        std::unique_ptr<velk_client> client(new (std::nothrow) velk_client);
-        if (!client) {
-            return nullptr;
-        }
-        client->nodes = make_nodes();
-        return client.release();
-    });
+    return guarded([]() -> velk_client* { return store::open(make_nodes()); });
 }
 
 }  // namespace velk
@@ -48,14 +34,9 @@ VELK_API velk_client* velk_client_create(const void* config) {
 }
 
 VELK_API void velk_client_destroy(velk_client* client) {
-    if (client == nullptr) {
-        return;
+    if (client != nullptr) {
+        velk::store::close(client);
     }
-    // Node table first, then the namespaces with their entries, then the
-    // handle itself.
-    std::vector<velk_node_info_t>().swap(client->nodes);
-    client->namespaces.clear();
-    delete client;
 }
 
 }  // extern "C"

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// One stored value and its parts.
+// One stored value of the in-memory store, and its parts.
 #pragma once
 
 #include <cstddef>
@@ -7,6 +7,8 @@
 #include <memory>
 #include <string>
 #include <vector>
+
+#include "client/store.hpp"
 
 namespace velk {
 
@@ -27,10 +29,6 @@ private:
     std::size_t size_ = 0;
 };
 
-struct MetaPair {
-    std::string key;
-    std::string value;
-};
 using MetaList = std::vector<MetaPair>;
 
 // One stored value. Most entries carry no metadata, so the list lives behind

@@ -36,6 +36,10 @@
 
 namespace velk {
 
+// Keys whose cache misses one batched lookup keeps in flight together:
+// within what a core can track at once.
+inline constexpr std::size_t kPrefetchGroupSize = 16;
+
 class EntryTable {
 public:
     // `salt` makes the seeds of tables made at the same address differ
@@ -82,55 +86,50 @@ public:
     // home slot, then the node the slot points at, then the value); here
     // the keys of a group are hashed first and every home slot requested,
     // then every matching node, then every value and metadata list, so the
-    // misses of a whole group are in flight together. Only hints: nothing is kept, so later
-    // changes by the batch itself (a put, a delete) cannot make it wrong.
-    // Tables small enough to sit in the cache skip it: there it would only
-    // cost the hashing twice. `key_at(i)` gives key i as a C text, or null.
+    // misses of a whole group are in flight together. Only hints: nothing
+    // is kept, so later changes by the batch itself (a put, a delete)
+    // cannot make it wrong. Tables small enough to sit in the cache skip
+    // it: there it would only cost the hashing twice. `key_at(i)` gives key
+    // i as a C text, or null.
     template <class KeyAt>
     void prefetch(std::size_t count, KeyAt&& key_at) const noexcept {
         if (capacity() < kPrefetchFrom || count < 2) {
             return;
         }
         for (std::size_t start = 0; start < count; start += kPrefetchGroup) {
-            const std::size_t n = count - start < kPrefetchGroup ? count - start : kPrefetchGroup;
-            std::uint64_t hashes[kPrefetchGroup];
-            const Node* nodes[kPrefetchGroup];
-            for (std::size_t i = 0; i < n; ++i) {
-                const char* key = key_at(start + i);
-                hashes[i] = key != nullptr ? hash(std::string_view(key)) : 0;
-                nodes[i] = nullptr;
-                if (key != nullptr) {
-                    prefetch_line(&slots_[hashes[i] & mask_]);
-                }
+            Group group;
+            group.request(*this, start, count, key_at);
+        }
+    }
+
+    // Looks up `count` keys (`key_at(i)` as for prefetch) and writes each
+    // one's entry, or null, to found[i]. For a large table this is the
+    // prefetch step fused with the lookups: each key is hashed once, and the
+    // key texts of the next group are requested while this group is hashed,
+    // since the caller's texts are misses of their own when it holds many
+    // keys in separate heap blocks.
+    template <class KeyAt>
+    void find_many(std::size_t count, KeyAt&& key_at, const Entry** found) const noexcept {
+        if (capacity() < kPrefetchFrom || count < 2) {
+            for (std::size_t i = 0; i < count; ++i) {
+                const char* key = key_at(i);
+                found[i] = key != nullptr ? find(std::string_view(key)) : nullptr;
             }
-            for (std::size_t i = 0; i < n; ++i) {
-                // The first slot of the run whose cached hash matches: a
-                // mismatch of the key itself is the lookup's business.
-                for (std::size_t at = hashes[i] & mask_; slots_[at].node != nullptr; at = (at + 1) & mask_) {
-                    if (slots_[at].hash == hashes[i]) {
-                        nodes[i] = slots_[at].node;
-                        prefetch_line(nodes[i]);
-                        break;
-                    }
-                }
+            return;
+        }
+        for (std::size_t i = 0; i < count && i < kPrefetchGroup; ++i) {
+            prefetch_key(key_at(i));
+        }
+        for (std::size_t start = 0; start < count; start += kPrefetchGroup) {
+            for (std::size_t i = start + kPrefetchGroup; i < count && i < start + 2 * kPrefetchGroup; ++i) {
+                prefetch_key(key_at(i));
             }
-            // The value, and the metadata list a query copies out (which
-            // sits two pointers away: the list, then its pairs).
-            for (std::size_t i = 0; i < n; ++i) {
-                if (nodes[i] != nullptr) {
-                    prefetch_line(nodes[i]->entry.value.data());
-                    if (nodes[i]->entry.metadata) {
-                        prefetch_line(nodes[i]->entry.metadata.get());
-                    }
-                }
-            }
-            for (std::size_t i = 0; i < n; ++i) {
-                if (nodes[i] != nullptr && nodes[i]->entry.metadata && !nodes[i]->entry.metadata->empty()) {
-                    // A pair holds two texts (64 bytes): the first and the
-                    // last pair cover the short lists that tests use.
-                    prefetch_line(&nodes[i]->entry.metadata->front());
-                    prefetch_line(&nodes[i]->entry.metadata->back());
-                }
+            Group group;
+            group.request(*this, start, count, key_at);
+            for (std::size_t i = 0; i < group.n; ++i) {
+                const std::size_t at =
+                    group.keys[i].data() != nullptr ? locate(group.keys[i], group.hashes[i]) : kNone;
+                found[start + i] = at == kNone ? nullptr : &slots_[at].node->entry;
             }
         }
     }
@@ -210,12 +209,74 @@ private:
         std::uint64_t hash = 0;
         Node* node = nullptr;
     };
+    static void prefetch_key(const char* key) noexcept {
+        if (key != nullptr) {
+            prefetch_line(key);
+        }
+    }
+
+    // One group of a batch on its way toward the cache: its keys hashed,
+    // their home slots, matching nodes, values and metadata requested.
+    struct Group {
+        std::size_t n = 0;
+        std::string_view keys[kPrefetchGroupSize];
+        std::uint64_t hashes[kPrefetchGroupSize];
+
+        template <class KeyAt>
+        void request(const EntryTable& table, std::size_t start, std::size_t count, KeyAt& key_at) noexcept {
+            n = count - start < kPrefetchGroupSize ? count - start : kPrefetchGroupSize;
+            const Node* nodes[kPrefetchGroupSize];
+            for (std::size_t i = 0; i < n; ++i) {
+                const char* key = key_at(start + i);
+                keys[i] = key != nullptr ? std::string_view(key) : std::string_view();
+                hashes[i] = key != nullptr ? table.hash(keys[i]) : 0;
+                nodes[i] = nullptr;
+                if (key != nullptr) {
+                    prefetch_line(&table.slots_[hashes[i] & table.mask_]);
+                }
+            }
+            for (std::size_t i = 0; i < n; ++i) {
+                if (keys[i].data() == nullptr) {
+                    continue;
+                }
+                // The first slot of the run whose cached hash matches: a
+                // mismatch of the key itself is the lookup's business.
+                for (std::size_t at = hashes[i] & table.mask_; table.slots_[at].node != nullptr;
+                     at = (at + 1) & table.mask_) {
+                    if (table.slots_[at].hash == hashes[i]) {
+                        nodes[i] = table.slots_[at].node;
+                        prefetch_line(nodes[i]);
+                        break;
+                    }
+                }
+            }
+            // The value, and the metadata list a query copies out (which
+            // sits two pointers away: the list, then its pairs).
+            for (std::size_t i = 0; i < n; ++i) {
+                if (nodes[i] != nullptr) {
+                    prefetch_line(nodes[i]->entry.value.data());
+                    if (nodes[i]->entry.metadata) {
+                        prefetch_line(nodes[i]->entry.metadata.get());
+                    }
+                }
+            }
+            for (std::size_t i = 0; i < n; ++i) {
+                if (nodes[i] != nullptr && nodes[i]->entry.metadata && !nodes[i]->entry.metadata->empty()) {
+                    // A pair holds two texts (64 bytes): the first and the
+                    // last pair cover the short lists that tests use.
+                    prefetch_line(&nodes[i]->entry.metadata->front());
+                    prefetch_line(&nodes[i]->entry.metadata->back());
+                }
+            }
+        }
+    };
+
     static constexpr std::size_t kNone = ~std::size_t{0};
     // Below 2^16 slots (1 MiB) the slots and their nodes mostly sit in the
     // cache already; groups of 16 keep the misses in flight within what a
     // core can track at once.
     static constexpr std::size_t kPrefetchFrom = std::size_t{1} << 16;
-    static constexpr std::size_t kPrefetchGroup = 16;
+    static constexpr std::size_t kPrefetchGroup = kPrefetchGroupSize;
     static constexpr std::size_t kMinCapacity = 8;
 
     [[nodiscard]] std::uint64_t hash(std::string_view key) const noexcept { return keyed_hash(key, seed_); }

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// Helpers shared by the data operations.
+// Rules shared by the data operations.
 #pragma once
 
 #include "client/store.hpp"
@@ -13,10 +13,12 @@ bool valid_put_item(const velk_put_item_t& item) noexcept;
 
 // True if the entry carries every pair of the item's filter (exact bytes);
 // a filter with a NULL side can never be satisfied.
-bool meta_filter_matches(const velk_get_item_t& item, const Entry& entry) noexcept;
+bool meta_filter_matches(const velk_get_item_t& item, const Found& found) noexcept;
 
-// The entry an item of the get family reports, or null when nothing is
-// reported (NULL key, missing namespace or key, failed filter).
-const Entry* lookup_get_item(const Namespace* space, const velk_get_item_t& item) noexcept;
+// Whether an item of the get family reports what the store found for it:
+// a key, an entry, and the item's filter passed.
+inline bool reported(const velk_get_item_t& item, const Found& found) noexcept {
+    return item.key != nullptr && found.present && meta_filter_matches(item, found);
+}
 
 }  // namespace velk

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
 // Batch delete, with item records and in its flat form.
 #include <cstring>
-#include <optional>
 
 #include "client/barrier.hpp"
 #include "client/scratch.hpp"
@@ -18,32 +17,33 @@ VELK_API int32_t velk_batch_delete_items(velk_client* client, const char* ns, co
         result_capacity < count) {
         return VELK_ERR_INVALID_ARGUMENT;
     }
+    const auto n = static_cast<std::size_t>(count);
     return guarded([&]() -> int32_t {
-        const std::lock_guard guard(client->lock);
         const std::string_view ns_text(ns);
-        Namespace* space = find_namespace(*client, ns_text);
-        if (space != nullptr) {
-            space->entries.prefetch(static_cast<std::size_t>(count),
-                                    [items](std::size_t i) { return items[i].key; });
-        }
         const LocationWriter locations(ns_text);
-        for (int32_t i = 0; i < count; ++i) {
-            velk_delete_result_t& result = results[i];
-            const char* key = items[i].key;
-            if (key == nullptr || space == nullptr) {
-                std::memset(&result, 0, sizeof result);
-                result.status = key == nullptr ? VELK_ERR_INVALID_ARGUMENT : VELK_ERR_NOT_FOUND;
-                continue;
-            }
-            const std::string_view key_text(key);
-            const std::optional<std::size_t> removed = space->entries.erase(key_text);
-            if (removed) {
-                space->used_bytes -= *removed;
-            }
-            result.status = removed ? VELK_OK : VELK_ERR_NOT_FOUND;
-            // Written straight into the caller's record: the location covers
-            // all 256 bytes, so with the status the record is fully written.
-            locations.write(result.location, key_text);
+        const int status = store::erase(*client, ns_text, KeyList::of(items, n),
+                                        [&](std::size_t first, std::size_t chunk, const bool* removed) {
+                                            for (std::size_t k = 0; k < chunk; ++k) {
+                                                velk_delete_result_t& result = results[first + k];
+                                                const char* key = items[first + k].key;
+                                                if (key == nullptr) {
+                                                    std::memset(&result, 0, sizeof result);
+                                                    result.status = VELK_ERR_INVALID_ARGUMENT;
+                                                    continue;
+                                                }
+                                                result.status = removed[k] ? VELK_OK : VELK_ERR_NOT_FOUND;
+                                                // The location covers all 256 bytes, so with the
+                                                // status the record is fully written.
+                                                locations.write(result.location, key);
+                                            }
+                                        });
+        if (status != VELK_ERR_NAMESPACE_NOT_FOUND) {
+            return status;
+        }
+        // No such namespace: every key is missing, and has no location.
+        for (std::size_t i = 0; i < n; ++i) {
+            std::memset(&results[i], 0, sizeof results[i]);
+            results[i].status = items[i].key == nullptr ? VELK_ERR_INVALID_ARGUMENT : VELK_ERR_NOT_FOUND;
         }
         return VELK_OK;
     });

@@ -12,20 +12,20 @@
 
 namespace velk {
 
-bool meta_filter_matches(const velk_get_item_t& item, const Entry& entry) noexcept {
+bool meta_filter_matches(const velk_get_item_t& item, const Found& found) noexcept {
     if (item.meta_filter == nullptr || item.meta_filter_count <= 0) {
         return true;
     }
     for (std::int32_t j = 0; j < item.meta_filter_count; ++j) {
         const velk_meta_pair_t& wanted = item.meta_filter[j];
-        if (wanted.key == nullptr || wanted.value == nullptr || !entry.metadata) {
+        if (wanted.key == nullptr || wanted.value == nullptr || found.metadata_count == 0) {
             return false;
         }
         const std::string_view key(wanted.key);
         const std::string_view value(wanted.value);
         bool satisfied = false;
-        for (const MetaPair& pair : *entry.metadata) {
-            if (pair.key == key && pair.value == value) {
+        for (std::size_t m = 0; m < found.metadata_count; ++m) {
+            if (found.metadata[m].key == key && found.metadata[m].value == value) {
                 satisfied = true;
                 break;
             }
@@ -37,14 +37,20 @@ bool meta_filter_matches(const velk_get_item_t& item, const Entry& entry) noexce
     return true;
 }
 
-const Entry* lookup_get_item(const Namespace* space, const velk_get_item_t& item) noexcept {
-    if (item.key == nullptr || space == nullptr) {
-        return nullptr;
+namespace {
+
+// What a get must bring from the store: metadata only when some item of the
+// batch filters on it.
+unsigned get_wants(const velk_get_item_t* items, std::size_t count) noexcept {
+    for (std::size_t i = 0; i < count; ++i) {
+        if (items[i].meta_filter != nullptr && items[i].meta_filter_count > 0) {
+            return kReadValues | kReadMetadata;
+        }
     }
-    const Entry* entry = find_in_namespace(*space, item.key);
-    return entry != nullptr && meta_filter_matches(item, *entry) ? entry : nullptr;
+    return kReadValues;
 }
 
+}  // namespace
 }  // namespace velk
 
 extern "C" {
@@ -57,8 +63,8 @@ VELK_API int32_t velk_batch_get(velk_client* client, const char* ns, const velk_
         return -EINVAL;
     }
     return guarded([&]() -> int32_t {
-        // The arrays are made before the lock is taken: nothing else needs
-        // to wait while they are, and a failure leaves the handle untouched.
+        // The arrays are made before the store is asked: a failure leaves
+        // everything untouched.
         constexpr std::size_t kOnStack = 64;
         const auto n = static_cast<std::size_t>(count);
         ScratchArray<const void*, kOnStack> values(n);
@@ -67,21 +73,22 @@ VELK_API int32_t velk_batch_get(velk_client* client, const char* ns, const velk_
         if (!values.ok() || !lengths.ok() || !statuses.ok()) {
             return VELK_ERR_NO_MEMORY;
         }
-
-        const std::lock_guard guard(client->lock);
-        // One namespace lookup serves the batch: the lock keeps the map still.
-        const Namespace* space = find_namespace(*client, ns);
-        if (space != nullptr) {
-            space->entries.prefetch(n, [items](std::size_t i) { return items[i].key; });
-        }
-        for (std::size_t i = 0; i < n; ++i) {
-            const Entry* entry = lookup_get_item(space, items[i]);
-            values[i] = entry != nullptr ? entry->value.data() : nullptr;
-            lengths[i] = entry != nullptr ? entry->value.size() : 0;
-            statuses[i] = entry != nullptr ? saturating_get_status(entry->value.size()) : 0;
-        }
-        callback(count, values.data(), lengths.data(), statuses.data(), user_data);
-        return VELK_OK;
+        return store::read(*client, ns, KeyList::of(items, n), get_wants(items, n),
+                           [&](std::size_t first, std::size_t chunk, const Found* found) -> int {
+                               for (std::size_t i = 0; i < chunk; ++i) {
+                                   const Found& entry = found[i];
+                                   const bool shown = reported(items[first + i], entry);
+                                   values[first + i] = shown ? entry.value : nullptr;
+                                   lengths[first + i] = shown ? entry.length : 0;
+                                   statuses[first + i] = shown ? saturating_get_status(entry.length) : 0;
+                               }
+                               // The callback sees the whole batch at once,
+                               // inside the store's step: the values are lent.
+                               if (first + chunk == n) {
+                                   callback(count, values.data(), lengths.data(), statuses.data(), user_data);
+                               }
+                               return VELK_OK;
+                           });
     });
 }
 
@@ -93,32 +100,30 @@ VELK_API int32_t velk_batch_get_into(velk_client* client, const char* ns, const 
         buffer_sizes == nullptr || statuses == nullptr || value_lens == nullptr) {
         return -EINVAL;
     }
+    const auto n = static_cast<std::size_t>(count);
     return guarded([&]() -> int32_t {
-        const std::lock_guard guard(client->lock);
-        const Namespace* space = find_namespace(*client, ns);
-        if (space != nullptr) {
-            space->entries.prefetch(static_cast<std::size_t>(count),
-                                    [items](std::size_t i) { return items[i].key; });
-        }
-        for (int32_t i = 0; i < count; ++i) {
-            statuses[i] = 0;
-            value_lens[i] = 0;
-            const Entry* entry = lookup_get_item(space, items[i]);
-            if (entry == nullptr) {
-                continue;
-            }
-            const std::size_t length = entry->value.size();
-            value_lens[i] = length;
-            if (length > buffer_sizes[i] || (buffers[i] == nullptr && length != 0)) {
-                statuses[i] = -ENOSPC;
-                continue;
-            }
-            if (length != 0) {
-                std::memcpy(buffers[i], entry->value.data(), length);
-            }
-            statuses[i] = saturating_get_status(length);
-        }
-        return VELK_OK;
+        return store::read(*client, ns, KeyList::of(items, n), get_wants(items, n),
+                           [&](std::size_t first, std::size_t chunk, const Found* found) -> int {
+                               for (std::size_t k = 0; k < chunk; ++k) {
+                                   const std::size_t i = first + k;
+                                   statuses[i] = 0;
+                                   value_lens[i] = 0;
+                                   if (!reported(items[i], found[k])) {
+                                       continue;
+                                   }
+                                   const std::size_t length = found[k].length;
+                                   value_lens[i] = length;
+                                   if (length > buffer_sizes[i] || (buffers[i] == nullptr && length != 0)) {
+                                       statuses[i] = -ENOSPC;
+                                       continue;
+                                   }
+                                   if (length != 0) {
+                                       std::memcpy(buffers[i], found[k].value, length);
+                                   }
+                                   statuses[i] = saturating_get_status(length);
+                               }
+                               return VELK_OK;
+                           });
     });
 }
 

@@ -40,8 +40,8 @@ void clear_after_texts(velk_query_result_t& result) noexcept {
 // Hangs copies of the entry's metadata (and, if asked, a detail record) on
 // the record. False when an allocation fails; whatever was attached by then
 // is still reachable from the record, so the release call can return it.
-bool attach_blocks(velk_query_result_t& result, const Entry& entry, bool include_details) noexcept {
-    if (const std::size_t n = entry.metadata_size(); n != 0) {
+bool attach_blocks(velk_query_result_t& result, const Found& entry, bool include_details) noexcept {
+    if (const std::size_t n = entry.metadata_count; n != 0) {
         auto* pairs = static_cast<velk_meta_pair_t*>(std::calloc(n, sizeof(velk_meta_pair_t)));
         if (pairs == nullptr) {
             return false;
@@ -51,7 +51,7 @@ bool attach_blocks(velk_query_result_t& result, const Entry& entry, bool include
         // being exact about how far the copying got.
         result.metadata_count = static_cast<int32_t>(n);
         for (std::size_t j = 0; j < n; ++j) {
-            const MetaPair& pair = (*entry.metadata)[j];
+            const MetaPair& pair = entry.metadata[j];
             pairs[j].key = duplicate_string(pair.key);
             pairs[j].value = duplicate_string(pair.value);
             if (pairs[j].key == nullptr || pairs[j].value == nullptr) {
@@ -67,7 +67,7 @@ bool attach_blocks(velk_query_result_t& result, const Entry& entry, bool include
         result.details = detail;
         result.detail_count = 1;
         detail->tag = entry.tag;
-        detail->value_len = entry.value.size();
+        detail->value_len = entry.length;
         detail->timestamp_ms = kFixedTimeMs;
     }
     return true;
@@ -87,38 +87,36 @@ VELK_API int32_t velk_batch_query(velk_client* client, const char* ns, const cha
         return VELK_ERR_INVALID_ARGUMENT;
     }
     const bool include_details = options != nullptr && options->include_details != 0;
+    const auto n = static_cast<std::size_t>(count);
     return guarded([&]() -> int32_t {
-        const std::lock_guard guard(client->lock);
-        const Namespace* space = find_namespace(*client, ns);
-        if (space != nullptr) {
-            space->entries.prefetch(static_cast<std::size_t>(count),
-                                    [keys](std::size_t i) { return keys[i]; });
-        }
-        for (int32_t i = 0; i < count; ++i) {
-            velk_query_result_t& result = results[i];
-            const char* key = keys[i];
-            const std::string_view key_text = key != nullptr ? std::string_view(key) : std::string_view();
-            // Cleared field by field rather than with one memset first: the
-            // two texts fill their whole widths anyway, and the record is
-            // written for every key of every query.
-            copy_string(result.key, sizeof result.key, key_text);
-            clear_after_texts(result);
-            // The lookup goes by the whole key, not by the 255-byte copy.
-            const Entry* entry =
-                key != nullptr && space != nullptr ? find_in_namespace(*space, key_text) : nullptr;
-            if (entry == nullptr) {
-                std::memcpy(result.status, kNotFoundField.text, sizeof result.status);
-                continue;
-            }
-            std::memcpy(result.status, kFoundField.text, sizeof result.status);
-            result.replica_count = entry->replica_count;
-            result.value_len = entry->value.size();
-            if (!attach_blocks(result, *entry, include_details)) {
-                velk_query_result_free(results, i + 1);
-                return VELK_ERR_NO_MEMORY;
-            }
-        }
-        return count;
+        const int status =
+            store::read(*client, ns, KeyList::flat(keys, n), kReadMetadata,
+                        [&](std::size_t first, std::size_t chunk, const Found* found) -> int {
+                            for (std::size_t k = 0; k < chunk; ++k) {
+                                const std::size_t i = first + k;
+                                velk_query_result_t& result = results[i];
+                                const char* key = keys[i];
+                                // Cleared field by field rather than with one memset
+                                // first: the two texts fill their whole widths anyway,
+                                // and the record is written for every key of every query.
+                                copy_string(result.key, sizeof result.key, key);
+                                clear_after_texts(result);
+                                // The store looked up the whole key, not the 255-byte copy.
+                                if (key == nullptr || !found[k].present) {
+                                    std::memcpy(result.status, kNotFoundField.text, sizeof result.status);
+                                    continue;
+                                }
+                                std::memcpy(result.status, kFoundField.text, sizeof result.status);
+                                result.replica_count = found[k].replica_count;
+                                result.value_len = found[k].length;
+                                if (!attach_blocks(result, found[k], include_details)) {
+                                    velk_query_result_free(results, static_cast<int32_t>(i + 1));
+                                    return VELK_ERR_NO_MEMORY;
+                                }
+                            }
+                            return VELK_OK;
+                        });
+        return status == VELK_OK ? count : status;
     });
 }
 

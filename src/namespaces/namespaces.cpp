@@ -4,20 +4,19 @@
 #include "namespaces/namespaces.hpp"
 
 #include <cstring>
-#include <string>
 
 #include "client/barrier.hpp"
+#include "client/constants.hpp"
 #include "client/text.hpp"
 
 namespace velk {
 
-void fill_namespace_info(std::string_view name, const Namespace& space,
-                         velk_namespace_info_t& info) noexcept {
+void fill_namespace_info(const NamespaceView& space, velk_namespace_info_t& info) noexcept {
     std::memset(&info, 0, sizeof info);
-    copy_string(info.name, sizeof info.name, name);
+    copy_string(info.name, sizeof info.name, space.name);
     info.capacity_bytes = space.capacity_bytes;
     info.used_bytes = space.used_bytes;
-    copy_string(info.eviction_policy, sizeof info.eviction_policy, std::string_view(space.eviction_policy));
+    copy_string(info.eviction_policy, sizeof info.eviction_policy, space.eviction_policy);
     info.policy_param = space.policy_param;
     info.created_at_ms = space.created_at_ms;
 }
@@ -39,25 +38,16 @@ VELK_API int velk_create_namespace(velk_client* client, const char* ns,
     if (client == nullptr || !valid_name(ns)) {
         return VELK_ERR_INVALID_ARGUMENT;
     }
-    return guarded([&]() -> int {
-        const std::lock_guard guard(client->lock);
-        if (find_namespace(*client, ns) != nullptr) {
-            return VELK_ERR_NAMESPACE_EXISTS;
+    NamespaceSettings settings{0, kDefaultPolicy, 0.0};
+    if (options != nullptr) {
+        settings.capacity_bytes = options->capacity_bytes;
+        settings.policy_param = options->policy_param;
+        // Unlike update, an empty policy on create means "none given".
+        if (options->eviction_policy != nullptr && options->eviction_policy[0] != '\0') {
+            settings.eviction_policy = options->eviction_policy;
         }
-        Namespace space(++client->namespaces_made);
-        if (options != nullptr) {
-            space.capacity_bytes = options->capacity_bytes;
-            space.policy_param = options->policy_param;
-            // Unlike update, an empty policy on create means "none given".
-            if (options->eviction_policy != nullptr && options->eviction_policy[0] != '\0') {
-                space.eviction_policy = options->eviction_policy;
-            }
-        }
-        // Tested and inserted under one holding of the lock: of two racing
-        // creates of one name, exactly one succeeds.
-        client->namespaces.emplace(std::string(ns), std::move(space));
-        return VELK_OK;
-    });
+    }
+    return guarded([&]() -> int { return store::create_namespace(*client, ns, settings); });
 }
 
 VELK_API int velk_update_namespace(velk_client* client, const char* ns,
@@ -66,23 +56,14 @@ VELK_API int velk_update_namespace(velk_client* client, const char* ns,
     if (client == nullptr || !valid_name(ns)) {
         return VELK_ERR_INVALID_ARGUMENT;
     }
+    // The existence test comes before the options: a missing namespace is
+    // reported even without options.
+    NamespaceUpdate update{};
+    if (options != nullptr) {
+        update = NamespaceUpdate{options->capacity_bytes, options->eviction_policy, options->policy_param};
+    }
     return guarded([&]() -> int {
-        const std::lock_guard guard(client->lock);
-        Namespace* space = find_namespace(*client, ns);
-        if (space == nullptr) {
-            return VELK_ERR_NAMESPACE_NOT_FOUND;
-        }
-        if (options == nullptr) {
-            return VELK_OK;
-        }
-        // The only allocation comes first, so a failure changes nothing.
-        if (options->eviction_policy != nullptr) {
-            std::string policy(options->eviction_policy);
-            space->eviction_policy.swap(policy);
-        }
-        space->capacity_bytes = options->capacity_bytes;
-        space->policy_param = options->policy_param;
-        return VELK_OK;
+        return store::update_namespace(*client, ns, options != nullptr ? &update : nullptr);
     });
 }
 
@@ -91,15 +72,7 @@ VELK_API int velk_delete_namespace(velk_client* client, const char* ns) {
     if (client == nullptr || !valid_name(ns)) {
         return VELK_ERR_INVALID_ARGUMENT;
     }
-    return guarded([&]() -> int {
-        const std::lock_guard guard(client->lock);
-        const auto it = client->namespaces.find(std::string_view(ns));
-        if (it == client->namespaces.end()) {
-            return VELK_ERR_NAMESPACE_NOT_FOUND;
-        }
-        client->namespaces.erase(it);
-        return VELK_OK;
-    });
+    return guarded([&]() -> int { return store::delete_namespace(*client, ns); });
 }
 
 VELK_API int velk_get_namespace(velk_client* client, const char* ns, velk_namespace_info_t* info) {
@@ -108,13 +81,8 @@ VELK_API int velk_get_namespace(velk_client* client, const char* ns, velk_namesp
         return VELK_ERR_INVALID_ARGUMENT;
     }
     return guarded([&]() -> int {
-        const std::lock_guard guard(client->lock);
-        const auto it = client->namespaces.find(std::string_view(ns));
-        if (it == client->namespaces.end()) {
-            return VELK_ERR_NAMESPACE_NOT_FOUND;
-        }
-        fill_namespace_info(it->first, it->second, *info);
-        return VELK_OK;
+        return store::describe_namespace(
+            *client, ns, [info](const NamespaceView& space) { fill_namespace_info(space, *info); });
     });
 }
 
@@ -126,17 +94,12 @@ VELK_API int velk_list_namespaces(velk_client* client, velk_namespace_info_t* in
         return VELK_ERR_INVALID_ARGUMENT;
     }
     return guarded([&]() -> int {
-        const std::lock_guard guard(client->lock);
-        *total = static_cast<int>(client->namespaces.size());
         int written = 0;
-        for (const auto& [name, space] : client->namespaces) {
-            if (written == info_capacity) {
-                break;
-            }
-            fill_namespace_info(name, space, infos[written]);
-            ++written;
-        }
-        return written;
+        const int status = store::list_namespaces(
+            *client, static_cast<std::size_t>(info_capacity),
+            [total](std::size_t count) { *total = static_cast<int>(count); },
+            [infos, &written](const NamespaceView& space) { fill_namespace_info(space, infos[written++]); });
+        return status < 0 ? status : written;
     });
 }
 

@@ -41,17 +41,15 @@ extern "C" VELK_API int velk_get_nodes(velk_client* client, const velk_node_sele
         return VELK_ERR_INVALID_ARGUMENT;
     }
     return guarded([&]() -> int {
-        const std::lock_guard guard(client->lock);
-        int written = 0;
-        for (const velk_node_info_t& node : client->nodes) {
-            if (written == node_capacity) {
-                break;
+        return store::with_nodes(*client, [&](const velk_node_info_t* table, std::size_t count) {
+            int written = 0;
+            for (std::size_t i = 0; i < count && written < node_capacity; ++i) {
+                // A node that does not pass uses no slot.
+                if (node_matches(table[i], selector)) {
+                    nodes[written++] = table[i];
+                }
             }
-            // A node that does not pass uses no slot.
-            if (node_matches(node, selector)) {
-                nodes[written++] = node;
-            }
-        }
-        return written;
+            return written;
+        });
     });
 }

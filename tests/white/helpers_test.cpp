@@ -12,9 +12,10 @@
 #include <set>
 #include <string>
 
+#include "client/client.hpp"
 #include "client/entry_table.hpp"
 #include "client/hash.hpp"
-#include "client/store.hpp"
+#include "client/memory_store.hpp"
 #include "client/text.hpp"
 #include "colliding_keys.hpp"
 #include "data/data.hpp"
@@ -122,12 +123,12 @@ TEST(NodeTable, TwoRowsNodeZeroFirst) {
 }
 
 TEST(Namespaces, InfoFill) {
-    Namespace space;
-    space.used_bytes = 10;
-    space.eviction_policy = std::string(50, 'p');
+    const std::string name(200, 'n');
+    const std::string policy(50, 'p');
+    const NamespaceView space{name, 0, policy, 0.0, 1700000000000, 10};
     velk_namespace_info_t info;
     std::memset(&info, 0xFF, sizeof info);
-    fill_namespace_info(std::string(200, 'n'), space, info);
+    fill_namespace_info(space, info);
     EXPECT_EQ(std::strlen(info.name), 127u);
     EXPECT_EQ(std::strlen(info.eviction_policy), 31u);
     EXPECT_EQ(info.used_bytes, 10u);
