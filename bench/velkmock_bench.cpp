@@ -153,15 +153,8 @@ struct Dataset {
         lens[0] = value.size();
         lens64[0] = value.size();
         for (const char* key : order_keys) {
-            velk_put_item_t put{};
-            put.key = key;
-            put.value_parts = parts;
-            put.value_part_lens = lens;
-            put.value_part_count = 1;
-            put_items.push_back(put);
-            put.metadata = pairs;
-            put.metadata_count = 2;
-            meta_items.push_back(put);
+            put_items.push_back(put_item(key, false));
+            meta_items.push_back(put_item(key, true));
             velk_get_item_t get{};
             get.key = key;
             get_items.push_back(get);
@@ -177,21 +170,27 @@ struct Dataset {
         for (size_t i = 0; i < key_count; ++i) {
             const char* key = names[order[i]].c_str();
             fill_keys.push_back(key);
-            velk_put_item_t put{};
-            put.key = key;
-            put.value_parts = parts;
-            put.value_part_lens = lens;
-            put.value_part_count = 1;
-            fill_items.push_back(put);
-            put.metadata = pairs;
-            put.metadata_count = 2;
-            fill_meta_items.push_back(put);
+            fill_items.push_back(put_item(key, false));
+            fill_meta_items.push_back(put_item(key, true));
         }
         static const int config = 0;
         client = velk_client_create(&config);
         refill(kNs);
     }
     ~Dataset() { velk_client_destroy(client); }
+
+    // A put of the data set's value under `key`, with two metadata pairs or
+    // none.
+    velk_put_item_t put_item(const char* key, bool with_metadata) const {
+        velk_put_item_t put{};
+        put.key = key;
+        put.value_parts = parts;
+        put.value_part_lens = lens;
+        put.value_part_count = 1;
+        put.metadata = with_metadata ? pairs : nullptr;
+        put.metadata_count = with_metadata ? 2 : 0;
+        return put;
+    }
 
     // Puts every key into both stores.
     void refill(const char* ns) {

@@ -54,9 +54,13 @@ public:
     FunctionRef(F&& f) noexcept  // NOLINT(google-explicit-constructor): lambdas convert in place
         : object_(const_cast<void*>(static_cast<const void*>(std::addressof(f)))),
           call_([](void* object, Args... args) -> Result {
-              return (*static_cast<std::remove_reference_t<F>*>(object))(std::forward<Args>(args)...);
+              return (*static_cast<std::remove_reference_t<F>*>(object))(args...);
           }) {}
-    Result operator()(Args... args) const { return call_(object_, std::forward<Args>(args)...); }
+    // The arguments are scalars and pointers, passed on by value: taking
+    // their addresses (std::forward) would give these frames stack redzones
+    // under AddressSanitizer, which a forced unwind from a caller's callback
+    // (a thread that exits) skips and leaves poisoned.
+    Result operator()(Args... args) const { return call_(object_, args...); }
 
 private:
     void* object_;
