@@ -3,6 +3,8 @@
 // caller's buffers).
 #include <cerrno>
 #include <cstring>
+#include <exception>
+#include <new>
 
 #include "client/barrier.hpp"
 #include "client/scratch.hpp"
@@ -50,6 +52,10 @@ unsigned get_wants(const velk_get_item_t* items, std::size_t count) noexcept {
     return kReadValues;
 }
 
+// What the get sink answers when the caller's callback threw: not a code of
+// the library, only a signal to stop.
+constexpr int kCallbackFailed = 1;
+
 }  // namespace
 }  // namespace velk
 
@@ -62,7 +68,11 @@ VELK_API int32_t velk_batch_get(velk_client* client, const char* ns, const velk_
     if (client == nullptr || ns == nullptr || items == nullptr || count <= 0 || callback == nullptr) {
         return -EINVAL;
     }
-    return guarded([&]() -> int32_t {
+    // The barrier turns the library's own std::bad_alloc into a code; one
+    // that the caller's callback throws is the caller's, and goes back to
+    // it, past the barrier, once the store has let go of everything.
+    std::exception_ptr callback_failure;
+    const int32_t status = guarded([&]() -> int32_t {
         // The arrays are made before the store is asked: a failure leaves
         // everything untouched.
         constexpr std::size_t kOnStack = 64;
@@ -85,11 +95,21 @@ VELK_API int32_t velk_batch_get(velk_client* client, const char* ns, const velk_
                                // The callback sees the whole batch at once,
                                // inside the store's step: the values are lent.
                                if (first + chunk == n) {
-                                   callback(count, values.data(), lengths.data(), statuses.data(), user_data);
+                                   try {
+                                       callback(count, values.data(), lengths.data(), statuses.data(),
+                                                user_data);
+                                   } catch (const std::bad_alloc&) {
+                                       callback_failure = std::current_exception();
+                                       return kCallbackFailed;
+                                   }
                                }
                                return VELK_OK;
                            });
     });
+    if (callback_failure) {
+        std::rethrow_exception(callback_failure);
+    }
+    return status;
 }
 
 VELK_API int32_t velk_batch_get_into(velk_client* client, const char* ns, const velk_get_item_t* items,

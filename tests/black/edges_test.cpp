@@ -11,6 +11,7 @@
 #include <climits>
 #include <future>
 #include <memory>
+#include <new>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -103,6 +104,17 @@ TEST(LeavingCallback, ACallbacksExceptionReachesItsCallerWithTheLockReleased) {
     const char* keys[] = {"k"};
     EXPECT_THROW(velk_ll_batch_get(client.get(), keys, 1, throwing, nullptr, nullptr, nullptr),
                  std::runtime_error);
+    // Even the one exception the library itself turns into a code: thrown by
+    // the callback, it is the caller's, and -4 would claim the callback was
+    // never called.
+    const auto out_of_memory = [](int32_t, const void* const*, const uint64_t*, const int32_t*,
+                                  void*) -> int {
+        throw std::bad_alloc();
+    };
+    EXPECT_THROW(velk_batch_get(client.get(), "ns", &item, 1, out_of_memory, nullptr, nullptr),
+                 std::bad_alloc);
+    EXPECT_THROW(velk_ll_batch_get(client.get(), keys, 1, out_of_memory, nullptr, nullptr, nullptr),
+                 std::bad_alloc);
     EXPECT_TRUE(usable(client.get()));
 }
 
