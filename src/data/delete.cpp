@@ -64,10 +64,14 @@ VELK_API int32_t velk_batch_delete(velk_client* client, const char* ns, const ch
     if (!items.ok() || !results.ok()) {
         return VELK_ERR_NO_MEMORY;
     }
-    // The results need no clearing: the items call writes each one whole.
     for (std::size_t i = 0; i < n; ++i) {
         items[i] = velk_delete_item_t{keys[i], options != nullptr ? options[i] : 0, 0};
     }
+    // Cleared, although the items call of this library writes each one
+    // whole: another library may stand in front of it (a failure injector)
+    // and return success without writing them, and the caller must then get
+    // zeros, never whatever the stack held.
+    std::memset(results.data(), 0, n * sizeof(velk_delete_result_t));
     const int32_t status =
         velk_batch_delete_items(client, ns, items.data(), count, results.data(), count, reserved);
     if (status < 0) {
