@@ -68,6 +68,9 @@ public:
     [[nodiscard]] bool empty() const noexcept { return size_ == 0; }
     static constexpr std::size_t kShrinkFloor = 4096;
 
+    // The hash seed (the salt until the first insert draws it).
+    [[nodiscard]] std::uint64_t seed() const noexcept { return seed_; }
+
     // Slots in the array (0 before the first insert).
     [[nodiscard]] std::size_t capacity() const noexcept { return slots_ != nullptr ? mask_ + 1 : 0; }
 

@@ -13,6 +13,7 @@
 // length folded in: a handful of cycles for the short keys tests use.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -49,16 +50,21 @@ inline std::uint64_t read32(const unsigned char* p) noexcept {
 
 }  // namespace hash_detail
 
-// A seed for a new table: the addresses and the counter differ between
-// tables, runs and processes (address-space layout is randomised), and the
-// fold spreads their few varying bits over the whole word. Nothing observable
-// depends on it; it only decides where keys sit in the slot array.
+// A seed for a new table. The addresses differ between runs and processes
+// (address-space layout is randomised) and the counter between the tables of
+// one handle; but a handle destroyed and made again gets the same addresses
+// back and counts from the start, so the moment the seed is drawn goes in
+// too (nanoseconds of the monotonic clock: no two tables of a process are
+// made at the same one). The fold spreads their varying bits over the whole
+// word. Nothing observable depends on it; it only decides where keys sit in
+// the slot array.
 inline std::uint64_t make_seed(const void* table, const void* slots, std::uint64_t counter) noexcept {
     using namespace hash_detail;
     const auto a = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(table));
     const auto b = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(slots));
     const auto c = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(&make_seed));
-    return fold(a ^ kSecret0, b ^ kSecret1) ^ fold(c ^ counter, kSecret2);
+    const auto t = static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+    return fold(a ^ kSecret0, b ^ kSecret1) ^ fold(c ^ counter, t ^ kSecret2);
 }
 
 inline std::uint64_t keyed_hash(std::string_view key, std::uint64_t seed) noexcept {

@@ -105,6 +105,21 @@ TEST(FindEntry, CreatesNothing) {
     velk_client_destroy(client);
 }
 
+// A handle destroyed and made again lands at the same addresses and counts
+// its namespaces from the start; its first table still draws a new seed.
+TEST(FindEntry, SeedsDifferBetweenHandlesMadeAtOneAddress) {
+    std::set<uint64_t> seeds;
+    for (int round = 0; round < 4; ++round) {
+        velk_client* client = create_client();
+        ASSERT_NE(client, nullptr);
+        client->namespaces.emplace("ns", Namespace(1));
+        client->namespaces.at("ns").entries.insert("k", Entry{});
+        seeds.insert(client->namespaces.at("ns").entries.seed());
+        velk_client_destroy(client);
+    }
+    EXPECT_EQ(seeds.size(), 4u);
+}
+
 TEST(NodeTable, TwoRowsNodeZeroFirst) {
     const auto nodes = make_nodes();
     ASSERT_EQ(nodes.size(), 2u);
