@@ -9,12 +9,26 @@
  * or forwards to the next definition of the same name in the process's
  * lookup order: libvelkmock.so.0, or the real SDK. So it must come first:
  *
- *     cc my_tests.c -lvelkfault -lvelkmock
+ *     cc my_tests.c -Wl,--no-as-needed -lvelkfault -lvelkmock
  *     LD_PRELOAD="libvelkfault.so.0 libvelkmock.so.0" ./my_tests
  *     LD_PRELOAD=libvelkfault.so.0 ./my_tests      (against the real SDK)
  *
- * With no later definition, the first call of a velk_ function prints one
- * line on stderr saying so and aborts.
+ * The program names no symbol of the library after this one, so a linker
+ * that defaults to --as-needed (Debian's does) drops it unless
+ * -Wl,--no-as-needed comes before it (the CMake target and the pkg-config
+ * file add it).
+ *
+ * A call that a rule fails answers at once, without looking for the next
+ * library. The first call that is passed on and finds no later definition
+ * (in the lookup order, or in the library the call came from: a library
+ * loaded with dlopen(..., RTLD_LOCAL) calling its own exported names)
+ * prints one line on stderr saying so and aborts.
+ *
+ * When a library loaded before this one defines the velk_ functions (it was
+ * preloaded or loaded after it), the program's calls never reach it: the
+ * control calls then refuse with VELKFAULT_NOT_IN_FRONT, and a VELKFAULT
+ * plan stops the program at load with exit status 2. With no plan, it never
+ * changes what the program does.
  *
  * @par Calls the next library makes to itself
  * Calls that the next library makes through the exported names pass through
@@ -62,17 +76,22 @@ extern "C" {
 /** What the control calls return for a bad argument; the value of VELK_ERR_INVALID_ARGUMENT. */
 #define VELKFAULT_INVALID_ARGUMENT (-5)
 
+/** What the control calls return when the program's calls do not reach this
+ *  library, because one loaded before it defines the velk_ functions. */
+#define VELKFAULT_NOT_IN_FRONT (-2)
+
 /**
  * Makes later calls of a function fail with a code.
  * @param function The function's name, e.g. "velk_batch_put".
  * @param code     What a failed call returns. The two create calls return
- *                 NULL instead, and set errno to -code when code is negative.
+ *                 NULL instead, and set errno to -code when code is negative
+ *                 (for them INT32_MIN, which has no such errno, is refused).
  * @param skip     How many of the matching calls pass on before the first failure.
  * @param times    How many calls fail after those; 0: every one from then on.
- * @return 0, or VELKFAULT_INVALID_ARGUMENT for a NULL or unknown name or a
- *         function that returns nothing or a text (the destroy calls,
- *         velk_query_result_free, velk_sdk_metrics_ctx_reset, the three
- *         version queries).
+ * @return 0, VELKFAULT_NOT_IN_FRONT, or VELKFAULT_INVALID_ARGUMENT for a NULL
+ *         or unknown name, a function that returns nothing or a text (the
+ *         destroy calls, velk_query_result_free, velk_sdk_metrics_ctx_reset,
+ *         the three version queries), or INT32_MIN for a create call.
  */
 VELKFAULT_API int velkfault_fail(const char* function, int32_t code, uint32_t skip, uint32_t times);
 
@@ -81,14 +100,18 @@ VELKFAULT_API int velkfault_fail(const char* function, int32_t code, uint32_t sk
  * `item` items, that item is not passed on (the others are, in their order),
  * its result record is cleared and given `status` (the flat forms: its status
  * slot), and the call returns what the next library returned. Calls with
- * fewer items pass unchanged and do not use up the rule.
+ * fewer items pass unchanged and do not use up the rule. A call of one item
+ * whose item fails does not reach the next library at all and returns 0:
+ * whatever the call would have done besides storing or removing the item
+ * does not happen (a put does not create its namespace).
  * @param function velk_batch_put, velk_batch_delete_items, velk_batch_delete,
  *                 velk_ll_batch_put or velk_ll_batch_delete.
  * @param item     The index of the item to fail; not negative.
  * @param status   The status its record receives.
  * @param skip     How many of the matching calls pass on before the first failure.
  * @param times    How many calls fail an item after those; 0: every one from then on.
- * @return 0, or VELKFAULT_INVALID_ARGUMENT for another function or a negative item.
+ * @return 0, VELKFAULT_NOT_IN_FRONT, or VELKFAULT_INVALID_ARGUMENT for another
+ *         function or a negative item.
  */
 VELKFAULT_API int velkfault_fail_item(const char* function, int32_t item, int32_t status, uint32_t skip,
                                       uint32_t times);
@@ -97,7 +120,8 @@ VELKFAULT_API int velkfault_fail_item(const char* function, int32_t item, int32_
  * Makes every later call of a function wait first.
  * @param function     Any of the 28 functions.
  * @param microseconds How long each call waits before anything else; 0 removes the delay.
- * @return 0, or VELKFAULT_INVALID_ARGUMENT for a NULL or unknown name.
+ * @return 0, VELKFAULT_NOT_IN_FRONT, or VELKFAULT_INVALID_ARGUMENT for a NULL
+ *         or unknown name.
  */
 VELKFAULT_API int velkfault_delay(const char* function, uint32_t microseconds);
 

@@ -13,40 +13,44 @@
 namespace velkfault {
 namespace {
 
+// Where a call came from: the return address of the exported function, an
+// address inside the caller's library (see next()).
+#define VELKFAULT_CALLER __builtin_return_address(0)
+
 // The next library's definition of the function F, with F's own type.
 template <Fn F, class Signature>
-Signature* next_as() noexcept {
-    return reinterpret_cast<Signature*>(next(F));
+Signature* next_as(const void* caller) noexcept {
+    return reinterpret_cast<Signature*>(next(F, caller));
 }
 
 // A function whose failure is a status code.
 template <Fn F, class Result, class... Args>
-Result status_call(Args... args) {
+Result status_call(const void* caller, Args... args) {
     const Decision decision = enter(F, -1);
     if (decision.kind == Decision::FailCall) {
         return static_cast<Result>(decision.code);
     }
-    return next_as<F, Result(Args...)>()(args...);
+    return next_as<F, Result(Args...)>(caller)(args...);
 }
 
 // A create call: a failure is NULL, with errno for a negative code.
 template <Fn F, class Config>
-velk_client* create_call(Config config) {
+velk_client* create_call(const void* caller, Config config) {
     const Decision decision = enter(F, -1);
     if (decision.kind == Decision::FailCall) {
         if (decision.code < 0) {
-            errno = -decision.code;
+            errno = -decision.code;  // INT32_MIN is refused when the rule is set
         }
         return nullptr;
     }
-    return next_as<F, velk_client*(Config)>()(config);
+    return next_as<F, velk_client*(Config)>(caller)(config);
 }
 
 // Functions that cannot fail: counted, delayed, passed on.
 template <Fn F, class Result, class... Args>
-Result plain_call(Args... args) {
+Result plain_call(const void* caller, Args... args) {
     enter(F, -1);
-    return next_as<F, Result(Args...)>()(args...);
+    return next_as<F, Result(Args...)>(caller)(args...);
 }
 
 // How many items a per-item rule may drop one of: the call must be one the
@@ -139,31 +143,31 @@ using namespace velkfault;
 extern "C" {
 
 VELKFAULT_API const char* velk_version(void) {
-    return plain_call<kVersion, const char*>();
+    return plain_call<kVersion, const char*>(VELKFAULT_CALLER);
 }
 VELKFAULT_API const char* velk_revision(void) {
-    return plain_call<kRevision, const char*>();
+    return plain_call<kRevision, const char*>(VELKFAULT_CALLER);
 }
 VELKFAULT_API const char* velk_build_time(void) {
-    return plain_call<kBuildTime, const char*>();
+    return plain_call<kBuildTime, const char*>(VELKFAULT_CALLER);
 }
 
 VELKFAULT_API velk_client* velk_client_create(const void* config) {
-    return create_call<kClientCreate>(config);
+    return create_call<kClientCreate>(VELKFAULT_CALLER, config);
 }
 VELKFAULT_API void velk_client_destroy(velk_client* client) {
-    plain_call<kClientDestroy, void>(client);
+    plain_call<kClientDestroy, void>(VELKFAULT_CALLER, client);
 }
 
 VELKFAULT_API void velk_sdk_metrics_ctx_reset(velk_sdk_metrics_ctx_t* ctx) {
-    plain_call<kMetricsCtxReset, void>(ctx);
+    plain_call<kMetricsCtxReset, void>(VELKFAULT_CALLER, ctx);
 }
 VELKFAULT_API int32_t velk_client_get_metrics(const velk_client* client, velk_sdk_metrics_ctx_t* metrics) {
-    return status_call<kClientGetMetrics, int32_t>(client, metrics);
+    return status_call<kClientGetMetrics, int32_t>(VELKFAULT_CALLER, client, metrics);
 }
 VELKFAULT_API int32_t velk_sdk_metrics_serialize(const velk_sdk_metrics_ctx_t* metrics, char* out,
                                                  uint64_t out_size, uint64_t* out_len) {
-    return status_call<kMetricsSerialize, int32_t>(metrics, out, out_size, out_len);
+    return status_call<kMetricsSerialize, int32_t>(VELKFAULT_CALLER, metrics, out, out_size, out_len);
 }
 
 VELKFAULT_API int32_t velk_batch_put(velk_client* client, const char* ns, const velk_put_item_t* items,
@@ -171,6 +175,7 @@ VELKFAULT_API int32_t velk_batch_put(velk_client* client, const char* ns, const 
                                      const void* reserved) {
     using Next = int32_t(velk_client*, const char*, const velk_put_item_t*, int32_t, velk_put_result_t*,
                          int32_t, const void*);
+    const void* caller = VELKFAULT_CALLER;
     const Decision decision = enter(
         kBatchPut, droppable(client != nullptr && ns != nullptr && items != nullptr && results != nullptr,
                              count, result_capacity));
@@ -180,24 +185,25 @@ VELKFAULT_API int32_t velk_batch_put(velk_client* client, const char* ns, const 
     if (decision.kind == Decision::FailItem) {
         return without_item(items, count, results, decision,
                             [&](const velk_put_item_t* kept, int32_t n, velk_put_result_t* kept_results) {
-                                return next_as<kBatchPut, Next>()(client, ns, kept, n, kept_results, n,
-                                                                  reserved);
+                                return next_as<kBatchPut, Next>(caller)(client, ns, kept, n, kept_results, n,
+                                                                        reserved);
                             });
     }
-    return next_as<kBatchPut, Next>()(client, ns, items, count, results, result_capacity, reserved);
+    return next_as<kBatchPut, Next>(caller)(client, ns, items, count, results, result_capacity, reserved);
 }
 
 VELKFAULT_API int32_t velk_batch_get(velk_client* client, const char* ns, const velk_get_item_t* items,
                                      int32_t count, velk_get_callback_t callback, void* user_data,
                                      const void* reserved) {
-    return status_call<kBatchGet, int32_t>(client, ns, items, count, callback, user_data, reserved);
+    return status_call<kBatchGet, int32_t>(VELKFAULT_CALLER, client, ns, items, count, callback, user_data,
+                                           reserved);
 }
 
 VELKFAULT_API int32_t velk_batch_get_into(velk_client* client, const char* ns, const velk_get_item_t* items,
                                           int32_t count, void* const* buffers, const uint64_t* buffer_sizes,
                                           int32_t* statuses, uint64_t* value_lens, const void* reserved) {
-    return status_call<kBatchGetInto, int32_t>(client, ns, items, count, buffers, buffer_sizes, statuses,
-                                               value_lens, reserved);
+    return status_call<kBatchGetInto, int32_t>(VELKFAULT_CALLER, client, ns, items, count, buffers,
+                                               buffer_sizes, statuses, value_lens, reserved);
 }
 
 VELKFAULT_API int32_t velk_batch_delete_items(velk_client* client, const char* ns,
@@ -206,6 +212,7 @@ VELKFAULT_API int32_t velk_batch_delete_items(velk_client* client, const char* n
                                               const void* reserved) {
     using Next = int32_t(velk_client*, const char*, const velk_delete_item_t*, int32_t, velk_delete_result_t*,
                          int32_t, const void*);
+    const void* caller = VELKFAULT_CALLER;
     const Decision decision = enter(kBatchDeleteItems, droppable(client != nullptr && ns != nullptr &&
                                                                      items != nullptr && results != nullptr,
                                                                  count, result_capacity));
@@ -216,10 +223,12 @@ VELKFAULT_API int32_t velk_batch_delete_items(velk_client* client, const char* n
         return without_item(
             items, count, results, decision,
             [&](const velk_delete_item_t* kept, int32_t n, velk_delete_result_t* kept_results) {
-                return next_as<kBatchDeleteItems, Next>()(client, ns, kept, n, kept_results, n, reserved);
+                return next_as<kBatchDeleteItems, Next>(caller)(client, ns, kept, n, kept_results, n,
+                                                                reserved);
             });
     }
-    return next_as<kBatchDeleteItems, Next>()(client, ns, items, count, results, result_capacity, reserved);
+    return next_as<kBatchDeleteItems, Next>(caller)(client, ns, items, count, results, result_capacity,
+                                                    reserved);
 }
 
 VELKFAULT_API int32_t velk_batch_delete(velk_client* client, const char* ns, const char* const* keys,
@@ -227,6 +236,7 @@ VELKFAULT_API int32_t velk_batch_delete(velk_client* client, const char* ns, con
                                         int32_t status_capacity, const void* reserved) {
     using Next = int32_t(velk_client*, const char*, const char* const*, int32_t, const int32_t*, int32_t*,
                          int32_t, const void*);
+    const void* caller = VELKFAULT_CALLER;
     const Decision decision = enter(
         kBatchDelete, droppable(client != nullptr && ns != nullptr && keys != nullptr && statuses != nullptr,
                                 count, status_capacity));
@@ -237,52 +247,54 @@ VELKFAULT_API int32_t velk_batch_delete(velk_client* client, const char* ns, con
         return without_key(
             keys, options, count, statuses, decision,
             [&](const char* const* kept, const int32_t* kept_options, int32_t n, int32_t* out) {
-                return next_as<kBatchDelete, Next>()(client, ns, kept, n, kept_options, out, n, reserved);
+                return next_as<kBatchDelete, Next>(caller)(client, ns, kept, n, kept_options, out, n,
+                                                           reserved);
             });
     }
-    return next_as<kBatchDelete, Next>()(client, ns, keys, count, options, statuses, status_capacity,
-                                         reserved);
+    return next_as<kBatchDelete, Next>(caller)(client, ns, keys, count, options, statuses, status_capacity,
+                                               reserved);
 }
 
 VELKFAULT_API int32_t velk_batch_query(velk_client* client, const char* ns, const char* const* keys,
                                        int32_t count, const velk_query_options_t* options,
                                        velk_query_result_t* results, int32_t result_capacity) {
-    return status_call<kBatchQuery, int32_t>(client, ns, keys, count, options, results, result_capacity);
+    return status_call<kBatchQuery, int32_t>(VELKFAULT_CALLER, client, ns, keys, count, options, results,
+                                             result_capacity);
 }
 
 VELKFAULT_API void velk_query_result_free(velk_query_result_t* results, int32_t count) {
-    plain_call<kQueryResultFree, void>(results, count);
+    plain_call<kQueryResultFree, void>(VELKFAULT_CALLER, results, count);
 }
 
 VELKFAULT_API int velk_create_namespace(velk_client* client, const char* ns,
                                         const velk_namespace_options_t* options) {
-    return status_call<kCreateNamespace, int>(client, ns, options);
+    return status_call<kCreateNamespace, int>(VELKFAULT_CALLER, client, ns, options);
 }
 VELKFAULT_API int velk_update_namespace(velk_client* client, const char* ns,
                                         const velk_namespace_options_t* options) {
-    return status_call<kUpdateNamespace, int>(client, ns, options);
+    return status_call<kUpdateNamespace, int>(VELKFAULT_CALLER, client, ns, options);
 }
 VELKFAULT_API int velk_delete_namespace(velk_client* client, const char* ns) {
-    return status_call<kDeleteNamespace, int>(client, ns);
+    return status_call<kDeleteNamespace, int>(VELKFAULT_CALLER, client, ns);
 }
 VELKFAULT_API int velk_get_namespace(velk_client* client, const char* ns, velk_namespace_info_t* info) {
-    return status_call<kGetNamespace, int>(client, ns, info);
+    return status_call<kGetNamespace, int>(VELKFAULT_CALLER, client, ns, info);
 }
 VELKFAULT_API int velk_list_namespaces(velk_client* client, velk_namespace_info_t* infos, int info_capacity,
                                        int* total) {
-    return status_call<kListNamespaces, int>(client, infos, info_capacity, total);
+    return status_call<kListNamespaces, int>(VELKFAULT_CALLER, client, infos, info_capacity, total);
 }
 
 VELKFAULT_API int velk_get_nodes(velk_client* client, const velk_node_selector_t* selector,
                                  velk_node_info_t* nodes, int node_capacity) {
-    return status_call<kGetNodes, int>(client, selector, nodes, node_capacity);
+    return status_call<kGetNodes, int>(VELKFAULT_CALLER, client, selector, nodes, node_capacity);
 }
 
 VELKFAULT_API velk_client* velk_ll_create(const velk_ll_config_t* config) {
-    return create_call<kLlCreate>(config);
+    return create_call<kLlCreate>(VELKFAULT_CALLER, config);
 }
 VELKFAULT_API void velk_ll_client_destroy(velk_client* client) {
-    plain_call<kLlClientDestroy, void>(client);
+    plain_call<kLlClientDestroy, void>(VELKFAULT_CALLER, client);
 }
 
 VELKFAULT_API int32_t velk_ll_batch_put(velk_client* client, const velk_ll_put_item_t* items, int32_t count,
@@ -290,6 +302,7 @@ VELKFAULT_API int32_t velk_ll_batch_put(velk_client* client, const velk_ll_put_i
                                         const void* reserved, const void* ignored) {
     using Next = int32_t(velk_client*, const velk_ll_put_item_t*, int32_t, velk_put_result_t*, int32_t,
                          const void*, const void*);
+    const void* caller = VELKFAULT_CALLER;
     const Decision decision =
         enter(kLlBatchPut,
               droppable(client != nullptr && items != nullptr && results != nullptr, count, result_capacity));
@@ -299,24 +312,26 @@ VELKFAULT_API int32_t velk_ll_batch_put(velk_client* client, const velk_ll_put_i
     if (decision.kind == Decision::FailItem) {
         return without_item(items, count, results, decision,
                             [&](const velk_ll_put_item_t* kept, int32_t n, velk_put_result_t* kept_results) {
-                                return next_as<kLlBatchPut, Next>()(client, kept, n, kept_results, n,
-                                                                    reserved, ignored);
+                                return next_as<kLlBatchPut, Next>(caller)(client, kept, n, kept_results, n,
+                                                                          reserved, ignored);
                             });
     }
-    return next_as<kLlBatchPut, Next>()(client, items, count, results, result_capacity, reserved, ignored);
+    return next_as<kLlBatchPut, Next>(caller)(client, items, count, results, result_capacity, reserved,
+                                              ignored);
 }
 
 VELKFAULT_API int32_t velk_ll_batch_get(velk_client* client, const char* const* keys, int32_t count,
                                         velk_get_callback_t callback, void* user_data, const void* reserved,
                                         const void* ignored) {
-    return status_call<kLlBatchGet, int32_t>(client, keys, count, callback, user_data, reserved, ignored);
+    return status_call<kLlBatchGet, int32_t>(VELKFAULT_CALLER, client, keys, count, callback, user_data,
+                                             reserved, ignored);
 }
 
 VELKFAULT_API int32_t velk_ll_batch_get_into(velk_client* client, const char* const* keys, int32_t count,
                                              void* const* buffers, const uint64_t* buffer_sizes,
                                              int32_t* statuses, uint64_t* value_lens, const void* reserved) {
-    return status_call<kLlBatchGetInto, int32_t>(client, keys, count, buffers, buffer_sizes, statuses,
-                                                 value_lens, reserved);
+    return status_call<kLlBatchGetInto, int32_t>(VELKFAULT_CALLER, client, keys, count, buffers, buffer_sizes,
+                                                 statuses, value_lens, reserved);
 }
 
 VELKFAULT_API int32_t velk_ll_batch_delete(velk_client* client, const char* const* keys, int32_t count,
@@ -324,6 +339,7 @@ VELKFAULT_API int32_t velk_ll_batch_delete(velk_client* client, const char* cons
                                            const void* ignored) {
     using Next =
         int32_t(velk_client*, const char* const*, int32_t, int32_t*, int32_t, const void*, const void*);
+    const void* caller = VELKFAULT_CALLER;
     const Decision decision =
         enter(kLlBatchDelete,
               droppable(client != nullptr && keys != nullptr && statuses != nullptr, count, status_capacity));
@@ -333,17 +349,19 @@ VELKFAULT_API int32_t velk_ll_batch_delete(velk_client* client, const char* cons
     if (decision.kind == Decision::FailItem) {
         return without_key(keys, nullptr, count, statuses, decision,
                            [&](const char* const* kept, const int32_t*, int32_t n, int32_t* out) {
-                               return next_as<kLlBatchDelete, Next>()(client, kept, n, out, n, reserved,
-                                                                      ignored);
+                               return next_as<kLlBatchDelete, Next>(caller)(client, kept, n, out, n, reserved,
+                                                                            ignored);
                            });
     }
-    return next_as<kLlBatchDelete, Next>()(client, keys, count, statuses, status_capacity, reserved, ignored);
+    return next_as<kLlBatchDelete, Next>(caller)(client, keys, count, statuses, status_capacity, reserved,
+                                                 ignored);
 }
 
 VELKFAULT_API int32_t velk_ll_batch_query(velk_client* client, const char* const* keys, int32_t count,
                                           velk_query_result_t* results, int32_t result_capacity,
                                           const void* ignored) {
-    return status_call<kLlBatchQuery, int32_t>(client, keys, count, results, result_capacity, ignored);
+    return status_call<kLlBatchQuery, int32_t>(VELKFAULT_CALLER, client, keys, count, results,
+                                               result_capacity, ignored);
 }
 
 }  // extern "C"

@@ -146,6 +146,16 @@ __attribute__((constructor)) void read_plan_at_load() {
     }
     std::vector<PlannedRule> rules;
     std::string problem = parse_plan(text, rules);
+    // The refusals below end the process with _exit, which gcov cannot
+    // record: run and checked by faults.preloaded_plans.
+    if (problem.empty() && !rules.empty() && !in_front()) {  // GCOVR_EXCL_START
+        // The calls would reach the library that comes first, never this
+        // one: the plan could not take effect.
+        problem =
+            "plan cannot take effect: a library loaded before libvelkfault.so.0 defines the velk_ "
+            "functions, so calls never reach it; load it first: LD_PRELOAD=\"libvelkfault.so.0 "
+            "libvelkmock.so.0\"";
+    }  // GCOVR_EXCL_STOP
     if (problem.empty()) {
         problem = apply_plan(rules);
     }

@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: MIT
-// The VELKFAULT grammar, valid and malformed.
+// The VELKFAULT grammar, valid and malformed, and how the registry finds
+// the definitions it forwards to.
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <string>
@@ -71,4 +73,25 @@ TEST(Plan, MalformedRulesAreNamed) {
         ASSERT_EQ(parse_plan(rule, rules), "") << rule;
         EXPECT_NE(apply_plan(rules), "") << rule;
     }
+}
+
+// The lookup outside the process's order: a library loaded with RTLD_LOCAL
+// is found through the caller's address, or by walking the loaded objects;
+// and once the mock is in the global scope, this library is not in front.
+TEST(Registry, FindsDefinitionsOutsideTheLookupOrder) {
+    EXPECT_TRUE(in_front());
+    void* mock = dlopen(VELKFAULT_TEST_MOCK, RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(mock, nullptr) << dlerror();
+    void* put = dlsym(mock, "velk_batch_put");
+    ASSERT_NE(put, nullptr);
+    EXPECT_EQ(defined_elsewhere("velk_batch_put", put), put);      // the caller's library
+    EXPECT_EQ(defined_elsewhere("velk_batch_put", nullptr), put);  // any loaded library
+    EXPECT_EQ(defined_elsewhere("velk_batch_put", reinterpret_cast<const void*>(&in_front)), put);
+    EXPECT_EQ(defined_elsewhere("velk_no_such_function", put), nullptr);
+    EXPECT_TRUE(in_front());  // RTLD_LOCAL: the process's calls do not reach it
+    void* global = dlopen(VELKFAULT_TEST_MOCK, RTLD_NOW | RTLD_NOLOAD | RTLD_GLOBAL);
+    ASSERT_NE(global, nullptr);
+    EXPECT_FALSE(in_front());
+    dlclose(global);
+    dlclose(mock);
 }

@@ -2,7 +2,8 @@
 # An unmodified program (built against the stand-in SDK library) run with
 # libvelkfault preloaded: in front of the mock, in front of the stand-in
 # alone, with and without a plan; velkfault-run; and a program that has
-# nothing after libvelkfault. Run with -DPROGRAM= -DORPHAN= -DFAULT= -DMOCK= -DRUN=.
+# nothing after libvelkfault. Run with -DPROGRAM= -DORPHAN= -DFAULT= -DMOCK= -DRUN=
+# -DRUN_INSTALLED= -DPLUGIN_HOST= -DNOT_IN_FRONT= -DWORK=.
 include(${CMAKE_CURRENT_LIST_DIR}/../run_program.cmake)
 
 # expect(LABEL RC PATTERN ENV... COMMAND...): as run_program, then checks.
@@ -47,3 +48,38 @@ expect("nothing after libvelkfault" nonzero "no definition of velk_[a-z_]+ after
   COMMAND ${ORPHAN})
 expect_run("velkfault-run" 1 "calls failed" --fail velk_batch_put=-4 -- ${velkmock_emulator} ${PROGRAM})
 expect_run("velkfault-run with no plan" 0 "0\\.0\\.0-mock" -- ${velkmock_emulator} ${PROGRAM})
+
+# The mock loaded as a plugin, calling its own exported names: with no plan
+# the fault library changes nothing; with one, the plan reaches those calls.
+expect("the mock as an RTLD_LOCAL plugin, no plan" 0 "plugin: put 0, delete 0 with status 0"
+  ENV "LD_PRELOAD=${FAULT}" COMMAND ${PLUGIN_HOST} ${MOCK})
+expect("the mock as an RTLD_LOCAL plugin, a plan" 0 "plugin: put -4, delete 0 with status -1"
+  ENV "LD_PRELOAD=${FAULT}" "VELKFAULT=velk_batch_put=-4" COMMAND ${PLUGIN_HOST} ${MOCK})
+
+# Loaded behind the mock, a plan could never take effect: refused, loudly.
+expect("preloaded after the mock, with a plan" 2 "VELKFAULT plan cannot take effect"
+  ENV "LD_PRELOAD=${MOCK} ${FAULT}" "VELKFAULT=velk_batch_put=-4" COMMAND ${PROGRAM})
+expect("preloaded after the mock, no plan" 0 "0\\.0\\.0-mock"
+  ENV "LD_PRELOAD=${MOCK} ${FAULT}" COMMAND ${PROGRAM})
+expect("loaded after the mock by dlopen" 0 "velkfault_fail: -2, velkfault_fail_item: -2, velkfault_delay: -2" COMMAND ${NOT_IN_FRONT} ${FAULT})
+
+# velkfault-run: a sanitizer runtime the caller preloads stays first, the
+# rest comes after the fault library and the mock.
+execute_process(COMMAND ${CMAKE_COMMAND} -E env "LD_PRELOAD=/nowhere/libasan.so.8 /nowhere/other.so"
+    ${RUN} -- /bin/sh -c "printf '%s' \"$LD_PRELOAD\""
+  RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_QUIET)
+message(STATUS "velkfault-run under a sanitizer: rc ${rc}: ${out}")
+if(NOT rc EQUAL 0 OR NOT out MATCHES "^/nowhere/libasan\\.so\\.8 [^ ]*libvelkfault\\.so\\.0 [^ ]*libvelkmock\\.so\\.0 /nowhere/other\\.so$")
+  message(FATAL_ERROR "velkfault-run: the sanitizer runtime is not first")
+endif()
+
+# An installed velkfault-run under a path with a space would preload
+# nothing: it refuses.
+if(EXISTS "${RUN_INSTALLED}")
+  set(spaced "${WORK}/with space/bin")
+  file(MAKE_DIRECTORY "${spaced}" "${WORK}/with space/lib")
+  file(COPY "${RUN_INSTALLED}" DESTINATION "${spaced}" FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE)
+  set(RUN "${spaced}/velkfault-run")
+  expect_run("velkfault-run under a path with a space" 2 "splits paths at spaces"
+    -- ${PROGRAM})
+endif()
