@@ -9,6 +9,7 @@
 #include <sstream>
 #include <vector>
 
+#include "store_choice.hpp"
 #include "velkmock.h"
 
 namespace velk_model {
@@ -135,7 +136,10 @@ struct Slots {
 class Driver {
 public:
     explicit Driver(Source& source) : in_(source) {
+        int index = 0;
         for (velk_client*& client : real_) {
+            // The model's two handles share nothing: each is a store.
+            velk_test::choose_store(index++);
             client = velk_client_create("cfg");
         }
     }

@@ -1,0 +1,110 @@
+// SPDX-License-Identifier: MIT
+#include "shared/codec.hpp"
+
+#include <cstring>
+
+namespace velkshared {
+namespace {
+
+template <class T>
+void put_le(std::string& out, T value) {
+    unsigned char bytes[sizeof(T)];
+    std::memcpy(bytes, &value, sizeof value);
+    if constexpr (__BYTE_ORDER__ == __ORDER_BIG_ENDIAN__) {
+        for (std::size_t i = 0; i < sizeof(T) / 2; ++i) {
+            std::swap(bytes[i], bytes[sizeof(T) - 1 - i]);
+        }
+    }
+    out.append(reinterpret_cast<const char*>(bytes), sizeof bytes);
+}
+
+template <class T>
+bool take_le(std::string_view& in, T& value) {
+    if (in.size() < sizeof(T)) {
+        return false;
+    }
+    unsigned char bytes[sizeof(T)];
+    std::memcpy(bytes, in.data(), sizeof bytes);
+    if constexpr (__BYTE_ORDER__ == __ORDER_BIG_ENDIAN__) {
+        for (std::size_t i = 0; i < sizeof(T) / 2; ++i) {
+            std::swap(bytes[i], bytes[sizeof(T) - 1 - i]);
+        }
+    }
+    std::memcpy(&value, bytes, sizeof value);
+    in.remove_prefix(sizeof(T));
+    return true;
+}
+
+bool take_text(std::string_view& in, std::string& text) {
+    std::uint32_t length = 0;
+    if (!take_le(in, length) || in.size() < length) {
+        return false;
+    }
+    text.assign(in.data(), length);
+    in.remove_prefix(length);
+    return true;
+}
+
+}  // namespace
+
+void encode_attributes(const velk::PutRecord& record, std::string& out) {
+    const std::size_t pairs = record.metadata.kept();
+    if (record.tag == 0 && record.replica_count == 1 && pairs == 0) {
+        return;
+    }
+    put_le<std::uint32_t>(out, record.tag);
+    put_le<std::int32_t>(out, record.replica_count);
+    put_le<std::uint32_t>(out, static_cast<std::uint32_t>(pairs));
+    record.metadata.for_each([&out](std::string_view key, std::string_view value) {
+        put_le<std::uint32_t>(out, static_cast<std::uint32_t>(key.size()));
+        out.append(key);
+        put_le<std::uint32_t>(out, static_cast<std::uint32_t>(value.size()));
+        out.append(value);
+    });
+}
+
+bool decode_attributes(std::string_view bytes, Attributes& out) {
+    out = Attributes{};
+    if (bytes.empty()) {
+        return true;
+    }
+    std::uint32_t pairs = 0;
+    if (!take_le(bytes, out.tag) || !take_le(bytes, out.replica_count) || !take_le(bytes, pairs) ||
+        pairs > bytes.size() / 8) {
+        return false;
+    }
+    out.metadata.resize(pairs);
+    for (velk::MetaPair& pair : out.metadata) {
+        if (!take_text(bytes, pair.key) || !take_text(bytes, pair.value)) {
+            return false;
+        }
+    }
+    return bytes.empty();
+}
+
+std::string encode_settings_head(std::int64_t capacity, double param) {
+    std::string out;
+    put_le<std::int64_t>(out, capacity);
+    std::uint64_t bits = 0;
+    std::memcpy(&bits, &param, sizeof bits);
+    put_le<std::uint64_t>(out, bits);
+    return out;
+}
+
+std::string encode_settings(std::int64_t capacity, double param, std::string_view policy) {
+    std::string out = encode_settings_head(capacity, param);
+    out.append(policy);
+    return out;
+}
+
+bool decode_settings(std::string_view bytes, Settings& out) {
+    std::uint64_t bits = 0;
+    if (!take_le(bytes, out.capacity) || !take_le(bytes, bits)) {
+        return false;
+    }
+    std::memcpy(&out.param, &bits, sizeof bits);
+    out.policy = bytes;
+    return true;
+}
+
+}  // namespace velkshared

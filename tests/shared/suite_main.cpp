@@ -1,0 +1,95 @@
+// SPDX-License-Identifier: MIT
+// The black-box suite, run a second time against libvelkshared: the same
+// sources, linked to the other library. Each test runs on stores of its own
+// (made empty before it starts and after it ends), and the tests that cannot
+// hold by design are left out, each with its reason.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "store_choice.hpp"
+#include "velkshared.h"
+
+namespace {
+
+struct Exclusion {
+    const char* tests;
+    const char* reason;
+};
+
+const Exclusion kExclusions[] = {
+    {"AllocFailure.*",
+     "allocation-failure hooks: the allocations that fail here are the client's and "
+     "hiredis's, not the store's, and the server's memory is not the process's"},
+    {"AllocCounts.*", "allocation-failure hooks (as above)"},
+    {"AllocSweep.*", "allocation-failure hooks (as above)"},
+    {"Lifecycle.DestroyReleasesAStoreFullOfData",
+     "counts the process's live blocks to show the store went with the handle: a shared store outlives "
+     "its handles by design"},
+    {"HugeValue.*",
+     "a value above 2 GiB: the server takes at most proto-max-bulk-len (512 MiB) as one "
+     "value, and refuses larger ones with -4 by design"},
+    {"Lifecycle.HandlesShareNothing",
+     "two handles expected to share nothing: handles on one store share "
+     "everything by design"},
+    {"Namespaces.ConcurrentCreatesOfOneNameYieldOneSuccess",
+     "each round makes a new handle and expects it empty: the store outlives its handles by design (the "
+     "race itself is run across processes by shared.Processes)"},
+};
+
+// The differential driver makes about ten round trips to the server per
+// step: fewer sequences than against the mock, unless asked for more.
+constexpr const char* kDifferentialSeeds = "40";
+
+std::string test_base;  // names this test's stores
+int stores_used = 0;
+
+std::string store_name(int index) {
+    return test_base + "#" + std::to_string(index);
+}
+
+class StoresPerTest : public testing::EmptyTestEventListener {
+    void OnTestStart(const testing::TestInfo& test) override {
+        test_base = std::string("suite:") + test.test_suite_name() + "." + test.name() + ":" +
+                    std::to_string(getpid());
+        stores_used = 0;
+        velk_test::choose_store(0);
+    }
+    void OnTestEnd(const testing::TestInfo& /*test*/) override {
+        for (int i = 0; i < stores_used; ++i) {
+            velkshared_clear(nullptr, store_name(i).c_str());
+        }
+    }
+};
+
+}  // namespace
+
+namespace velk_test {
+
+void choose_store(int index) {
+    const std::string name = store_name(index);
+    setenv("VELKSHARED_STORE", name.c_str(), 1);
+    const int status = velkshared_clear(nullptr, name.c_str());
+    if (status != 0) {
+        ADD_FAILURE() << "the store " << name << " could not be cleared: " << status << " "
+                      << velkshared_last_error();
+    }
+    stores_used = index + 1 > stores_used ? index + 1 : stores_used;
+}
+
+}  // namespace velk_test
+
+int main(int argc, char** argv) {
+    testing::InitGoogleTest(&argc, argv);
+    setenv("VELKMOCK_DIFF_SEEDS", kDifferentialSeeds, 0);
+    std::string filter = testing::GTEST_FLAG(filter);
+    filter += filter.find('-') == std::string::npos ? "-" : ":";
+    for (const Exclusion& exclusion : kExclusions) {
+        filter += std::string(exclusion.tests) + ":";
+    }
+    testing::GTEST_FLAG(filter) = filter;
+    testing::UnitTest::GetInstance()->listeners().Append(new StoresPerTest);
+    return RUN_ALL_TESTS();
+}

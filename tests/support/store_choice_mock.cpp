@@ -1,0 +1,9 @@
+// SPDX-License-Identifier: MIT
+// libvelkmock: every handle is a store of its own already.
+#include "store_choice.hpp"
+
+namespace velk_test {
+
+void choose_store(int /*index*/) {}
+
+}  // namespace velk_test
