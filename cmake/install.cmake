@@ -21,6 +21,17 @@ configure_file(tools/velkfault-run.in ${PROJECT_BINARY_DIR}/install/velkfault-ru
 install(PROGRAMS ${PROJECT_BINARY_DIR}/install/velkfault-run DESTINATION ${CMAKE_INSTALL_BINDIR}
   COMPONENT development)
 install(EXPORT velkmockTargets NAMESPACE velkmock:: DESTINATION ${VELKMOCK_CMAKE_DIR} COMPONENT development)
+# The shared store is a package of its own (it needs hiredis; the mock needs
+# nothing), with its own export set that the CMake package includes when it
+# is there.
+if(VELKMOCK_HAVE_SHARED)
+  install(TARGETS velkmock_shared EXPORT velksharedTargets
+    LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT shared_runtime NAMELINK_COMPONENT shared_development
+    INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+  install(FILES include/velkshared.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT shared_development)
+  install(EXPORT velksharedTargets NAMESPACE velkmock:: DESTINATION ${VELKMOCK_CMAKE_DIR}
+    COMPONENT shared_development)
+endif()
 configure_package_config_file(cmake/velkmockConfig.cmake.in
   ${PROJECT_BINARY_DIR}/velkmockConfig.cmake INSTALL_DESTINATION ${VELKMOCK_CMAKE_DIR})
 # While the major version is 0, a new minor release may break the
@@ -37,6 +48,11 @@ configure_file(cmake/velkmock.pc.in ${PROJECT_BINARY_DIR}/velkmock.pc @ONLY)
 configure_file(cmake/velkfault.pc.in ${PROJECT_BINARY_DIR}/velkfault.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/velkmock.pc ${PROJECT_BINARY_DIR}/velkfault.pc
   DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT development)
+if(VELKMOCK_HAVE_SHARED)
+  configure_file(cmake/velkshared.pc.in ${PROJECT_BINARY_DIR}/velkshared.pc @ONLY)
+  install(FILES ${PROJECT_BINARY_DIR}/velkshared.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig
+    COMPONENT shared_development)
+endif()
 
 # Uninstall: removes what the last install wrote, as its manifest lists.
 if(NOT TARGET velkmock_uninstall)
@@ -60,6 +76,9 @@ set(CPACK_GENERATOR TGZ DEB)
 set(CPACK_SOURCE_GENERATOR "")
 set(CPACK_STRIP_FILES ON)  # the packaged library carries no debug information
 set(CPACK_COMPONENTS_ALL runtime development)
+if(VELKMOCK_HAVE_SHARED)
+  list(APPEND CPACK_COMPONENTS_ALL shared_runtime shared_development)
+endif()
 set(CPACK_ARCHIVE_COMPONENT_INSTALL OFF)  # one tarball with both
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
@@ -73,4 +92,14 @@ set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME libvelkmock-dev)
 set(CPACK_COMPONENT_RUNTIME_DESCRIPTION "In-process mock of a distributed key-value cache client (shared library)")
 set(CPACK_COMPONENT_DEVELOPMENT_DESCRIPTION "In-process mock of a distributed key-value cache client (development files)")
 set(CPACK_COMPONENT_DEVELOPMENT_DEPENDS runtime)
+set(CPACK_DEBIAN_SHARED_RUNTIME_PACKAGE_NAME libvelkshared0)
+set(CPACK_DEBIAN_SHARED_RUNTIME_PACKAGE_SECTION libs)
+set(CPACK_DEBIAN_SHARED_RUNTIME_PACKAGE_DEPENDS "libc6, libstdc++6, libhiredis0.14")
+set(CPACK_DEBIAN_SHARED_DEVELOPMENT_PACKAGE_NAME libvelkshared-dev)
+set(CPACK_COMPONENT_SHARED_RUNTIME_DESCRIPTION
+  "The velk_ client interface with its store kept in a server that processes share (shared library)")
+set(CPACK_COMPONENT_SHARED_DEVELOPMENT_DESCRIPTION
+  "The velk_ client interface with its store kept in a server that processes share (development files)")
+# velkshared.h includes velkmock.h; the CMake package file is libvelkmock-dev's.
+set(CPACK_COMPONENT_SHARED_DEVELOPMENT_DEPENDS shared_runtime development)
 include(CPack)

@@ -1,0 +1,339 @@
+// SPDX-License-Identifier: MIT
+// What only a shared store can show: handles and processes that share one
+// store, a handle used across fork(), and the server failing under a client
+// (stopped, hung, restarted, its scripts flushed, full, and refusing a value
+// too large for it). The rest of its behaviour is the black-box suite's.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "velk_test.hpp"
+#include "velkshared.h"
+
+using namespace velk_test;
+
+namespace {
+
+std::string unique_store(const std::string& what) {
+    return "processes:" + what + ":" + std::to_string(getpid());
+}
+
+// Makes handles on one store (of the fixture's server, unless `url`).
+Client client_on(const std::string& store, const char* url = nullptr) {
+    setenv("VELKSHARED_STORE", store.c_str(), 1);
+    if (url != nullptr) {
+        setenv("VELKSHARED_URL", url, 1);
+    }
+    return make_client();
+}
+
+// A redis-server of a test's own, which the test may stop, hang or fill.
+class PrivateServer {
+public:
+    explicit PrivateServer(const std::string& name) : dir_(std::string(VELKSHARED_TEST_WORK) + "/" + name) {}
+    ~PrivateServer() { stop(); }
+    bool start(const std::string& options = "") {
+        return run("start '" + dir_ + "' " + options);
+    }
+    bool stop() { return run("stop '" + dir_ + "'"); }
+    bool cli(const std::string& command) {
+        return std::system(("redis-cli -s '" + socket() + "' " + command + " > /dev/null").c_str()) == 0;
+    }
+    void signal(int number) {
+        std::ifstream pid_file(dir_ + "/redis.pid");
+        pid_t pid = 0;
+        if (pid_file >> pid && pid > 0) {
+            kill(pid, number);
+        }
+    }
+    [[nodiscard]] std::string socket() const { return dir_ + "/redis.sock"; }
+    [[nodiscard]] std::string url() const { return "unix://" + socket(); }
+
+private:
+    bool run(const std::string& arguments) {
+        return std::system((std::string(VELKSHARED_TEST_SERVER_SCRIPT) + " " + arguments + " > /dev/null").c_str()) ==
+               0;
+    }
+    std::string dir_;
+};
+
+using Clock = std::chrono::steady_clock;
+
+}  // namespace
+
+TEST(Sharing, HandlesOnOneStoreShareAndOtherStoresDoNot) {
+    const std::string store = unique_store("share");
+    ASSERT_EQ(velkshared_clear(nullptr, store.c_str()), 0);
+    Client first = client_on(store);
+    Client second = client_on(store);
+    Client elsewhere = client_on(store + ":other");
+    ASSERT_TRUE(first && second && elsewhere);
+    ASSERT_EQ(put_one(first.get(), "ns", "k", "shared value"), VELK_OK);
+    EXPECT_EQ(get_value(second.get(), "ns", "k"), "shared value");
+    EXPECT_EQ(get_value(elsewhere.get(), "ns", "k"), std::nullopt);
+    // The callback runs on copies with no lock held: it may use the handle.
+    velk_get_item_t item{};
+    item.key = "k";
+    struct Seen {
+        velk_client* client;
+        std::string value;
+        std::optional<std::string> inner;
+    } seen{first.get(), {}, {}};
+    EXPECT_EQ(velk_batch_get(
+                  first.get(), "ns", &item, 1,
+                  [](int32_t, const void* const* values, const uint64_t* lens, const int32_t*, void* data) {
+                      auto* s = static_cast<Seen*>(data);
+                      s->value.assign(static_cast<const char*>(values[0]), lens[0]);
+                      s->inner = get_value(s->client, "ns", "k");
+                      return 0;
+                  },
+                  &seen, nullptr),
+              VELK_OK);
+    EXPECT_EQ(seen.value, "shared value");
+    EXPECT_EQ(seen.inner, "shared value");
+    EXPECT_EQ(velkshared_clear(nullptr, store.c_str()), 0);
+    int total = -1;
+    EXPECT_EQ(velk_list_namespaces(second.get(), nullptr, 0, &total), 0);
+    EXPECT_EQ(total, 0);
+}
+
+TEST(Sharing, BadPlacesAreRefusedAtCreate) {
+    const int config = 0;
+    for (const char* url : {"http://host", "redis://", "redis://host:0", "redis://host:99999", "unix://",
+                            "unix:///tmp/x?db=a", "redis://pass@host"}) {
+        setenv("VELKSHARED_URL", url, 1);
+        errno = 0;
+        EXPECT_EQ(velk_client_create(&config), nullptr) << url;
+        EXPECT_EQ(errno, EINVAL) << url;
+        EXPECT_EQ(velkshared_clear(url, "x"), -EINVAL) << url;
+    }
+    setenv("VELKSHARED_URL", "unix:///nowhere/velkshared.sock", 1);
+    errno = 0;
+    EXPECT_EQ(velk_client_create(&config), nullptr);
+    EXPECT_EQ(errno, ENOTCONN);
+    EXPECT_EQ(velkshared_clear(nullptr, "x"), -ENOTCONN);
+}
+
+// Writers in several processes put one version into all their keys per
+// batch; readers in others must never see two versions in one batch.
+TEST(Processes, BatchesAreWholeForEveryProcess) {
+    constexpr int kKeys = 24;
+    constexpr int kWriters = 2;
+    constexpr int kReaders = 2;
+    constexpr int kRounds = 150;
+    const std::string store = unique_store("batches");
+    ASSERT_EQ(velkshared_clear(nullptr, store.c_str()), 0);
+    std::vector<std::string> keys;
+    for (int i = 0; i < kKeys; ++i) {
+        keys.push_back("key-" + std::to_string(i));
+    }
+    std::vector<pid_t> children;
+    for (int p = 0; p < kWriters + kReaders; ++p) {
+        const pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid != 0) {
+            children.push_back(pid);
+            continue;
+        }
+        // A child of its own: a handle of its own on the same store.
+        Client client = client_on(store);
+        int failures = client ? 0 : 1;
+        for (int round = 0; round < kRounds && failures == 0; ++round) {
+            if (p < kWriters) {
+                // Versions differ in length too, so used bytes move.
+                const std::string value = "w" + std::to_string(p) + "-" + std::string(1 + round % 7, 'x');
+                std::vector<PutSpec> planned;
+                for (const auto& k : keys) {
+                    planned.push_back(PutSpec{k, value});
+                }
+                failures += put(client.get(), "ns", planned) != VELK_OK;
+                continue;
+            }
+            std::vector<velk_get_item_t> items(kKeys);
+            std::vector<std::string> buffers(kKeys, std::string(64, '\0'));
+            std::vector<void*> pointers(kKeys);
+            std::vector<uint64_t> sizes(kKeys, 64);
+            std::vector<int32_t> statuses(kKeys);
+            std::vector<uint64_t> lens(kKeys);
+            for (int i = 0; i < kKeys; ++i) {
+                items[i].key = keys[i].c_str();
+                pointers[i] = buffers[i].data();
+            }
+            failures += velk_batch_get_into(client.get(), "ns", items.data(), kKeys, pointers.data(), sizes.data(),
+                                            statuses.data(), lens.data(), nullptr) != VELK_OK;
+            for (int i = 1; i < kKeys; ++i) {
+                const bool same = statuses[i] == statuses[0] &&
+                                  buffers[i].compare(0, lens[i], buffers[0], 0, lens[0]) == 0;
+                failures += same ? 0 : 1;
+            }
+        }
+        _exit(failures == 0 ? 0 : 1);
+    }
+    for (const pid_t pid : children) {
+        int status = -1;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "a process saw a torn batch or failed";
+    }
+    // The running total of used bytes matches what is stored.
+    Client client = client_on(store);
+    std::vector<const char*> key_texts;
+    for (const auto& k : keys) {
+        key_texts.push_back(k.c_str());
+    }
+    std::vector<velk_query_result_t> results(kKeys);
+    ASSERT_EQ(velk_batch_query(client.get(), "ns", key_texts.data(), kKeys, nullptr, results.data(), kKeys), kKeys);
+    uint64_t stored = 0;
+    for (const auto& result : results) {
+        stored += result.value_len;
+    }
+    velk_query_result_free(results.data(), kKeys);
+    velk_namespace_info_t info{};
+    ASSERT_EQ(velk_get_namespace(client.get(), "ns", &info), VELK_OK);
+    EXPECT_EQ(info.used_bytes, stored);
+    EXPECT_EQ(velkshared_clear(nullptr, store.c_str()), 0);
+}
+
+// Of several processes creating one namespace at once, exactly one does.
+TEST(Processes, ConcurrentCreatesOfOneNameYieldOneSuccess) {
+    const std::string store = unique_store("race");
+    ASSERT_EQ(velkshared_clear(nullptr, store.c_str()), 0);
+    std::vector<pid_t> children;
+    for (int p = 0; p < 4; ++p) {
+        const pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            Client client = client_on(store);
+            const int rc = client ? velk_create_namespace(client.get(), "race", nullptr) : -1;
+            _exit(rc == VELK_OK ? 0 : rc == VELK_ERR_NAMESPACE_EXISTS ? 1 : 2);
+        }
+        children.push_back(pid);
+    }
+    int created = 0;
+    int refused = 0;
+    for (const pid_t pid : children) {
+        int status = -1;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        ASSERT_TRUE(WIFEXITED(status));
+        created += WEXITSTATUS(status) == 0;
+        refused += WEXITSTATUS(status) == 1;
+    }
+    EXPECT_EQ(created, 1);
+    EXPECT_EQ(refused, 3);
+    EXPECT_EQ(velkshared_clear(nullptr, store.c_str()), 0);
+}
+
+// A child uses its parent's handle: it connects anew and leaves the
+// parent's connection alone, and both see each other's values.
+TEST(Processes, AHandleWorksAcrossFork) {
+    const std::string store = unique_store("fork");
+    ASSERT_EQ(velkshared_clear(nullptr, store.c_str()), 0);
+    Client client = client_on(store);
+    ASSERT_TRUE(client);
+    ASSERT_EQ(put_one(client.get(), "ns", "from-parent", "p"), VELK_OK);
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        const bool ok = get_value(client.get(), "ns", "from-parent") == "p" &&
+                        put_one(client.get(), "ns", "from-child", "c") == VELK_OK;
+        _exit(ok ? 0 : 1);
+    }
+    int status = -1;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(get_value(client.get(), "ns", "from-child"), "c");
+    EXPECT_EQ(put_one(client.get(), "ns", "after", "a"), VELK_OK);
+    EXPECT_EQ(velkshared_clear(nullptr, store.c_str()), 0);
+}
+
+// The server goes away, hangs and comes back: calls answer -107 or -110
+// within the time-out, never hang or crash, and work again afterwards.
+TEST(ServerFaults, StoppedHungAndRestarted) {
+    PrivateServer server("faults-stop");
+    ASSERT_TRUE(server.start());
+    setenv("VELKSHARED_TIMEOUT_MS", "500", 1);
+    Client client = client_on("faults", server.url().c_str());
+    unsetenv("VELKSHARED_TIMEOUT_MS");
+    ASSERT_TRUE(client);
+    ASSERT_EQ(put_one(client.get(), "ns", "k", "v"), VELK_OK);
+    const auto within_time_out = [&](int rc, Clock::time_point start) {
+        EXPECT_TRUE(rc == -ENOTCONN || rc == -ETIMEDOUT) << rc;
+        EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(3000));
+    };
+
+    ASSERT_TRUE(server.stop());
+    auto start = Clock::now();
+    within_time_out(put_one(client.get(), "ns", "k", "v2"), start);
+    velk_node_info_t nodes[2];
+    EXPECT_EQ(velk_get_nodes(client.get(), nullptr, nodes, 2), 2);  // touches no server
+    start = Clock::now();
+    int32_t status = 99;
+    const char* keys[] = {"k"};
+    within_time_out(velk_batch_delete(client.get(), "ns", keys, 1, nullptr, &status, 1, nullptr), start);
+    EXPECT_EQ(status, 99);  // a failed call writes nothing
+
+    ASSERT_TRUE(server.start());
+    EXPECT_EQ(put_one(client.get(), "ns", "k", "back"), VELK_OK);
+    EXPECT_EQ(get_value(client.get(), "ns", "k"), "back");
+
+    server.signal(SIGSTOP);  // hung: the request goes out, no answer comes
+    start = Clock::now();
+    const int rc = put_one(client.get(), "ns", "k", "hung");
+    EXPECT_EQ(rc, -ETIMEDOUT);
+    EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(3000));
+    server.signal(SIGCONT);
+    EXPECT_EQ(put_one(client.get(), "ns", "k", "again"), VELK_OK);
+    EXPECT_EQ(get_value(client.get(), "ns", "k"), "again");
+}
+
+// Its script cache flushed, the server runs the scripts again; full, it
+// refuses writes with -71 and its text, and the store stays as it was.
+TEST(ServerFaults, FlushedScriptsAndAFullServer) {
+    PrivateServer server("faults-full");
+    ASSERT_TRUE(server.start("--maxmemory-policy noeviction"));
+    Client client = client_on("full", server.url().c_str());
+    ASSERT_TRUE(client);
+    ASSERT_EQ(put_one(client.get(), "ns", "kept", "before"), VELK_OK);
+    ASSERT_TRUE(server.cli("SCRIPT FLUSH"));
+    EXPECT_EQ(get_value(client.get(), "ns", "kept"), "before");
+    EXPECT_EQ(put_one(client.get(), "ns", "kept2", "after flush"), VELK_OK);
+
+    ASSERT_TRUE(server.cli("CONFIG SET maxmemory 1"));
+    EXPECT_EQ(put_one(client.get(), "ns", "refused", std::string(1000, 'x')), -EPROTO);
+    EXPECT_NE(std::string(velkshared_last_error()).find("OOM"), std::string::npos) << velkshared_last_error();
+    EXPECT_EQ(velk_create_namespace(client.get(), "more", nullptr), -EPROTO);
+    // Reads still run, and nothing of the refused calls was written.
+    EXPECT_EQ(get_value(client.get(), "ns", "kept"), "before");
+    EXPECT_EQ(get_value(client.get(), "ns", "refused"), std::nullopt);
+    velk_namespace_info_t info{};
+    ASSERT_EQ(velk_get_namespace(client.get(), "ns", &info), VELK_OK);
+    EXPECT_EQ(info.used_bytes, std::string("before").size() + std::string("after flush").size());
+    ASSERT_TRUE(server.cli("CONFIG SET maxmemory 0"));
+    EXPECT_EQ(put_one(client.get(), "ns", "refused", "now"), VELK_OK);
+}
+
+// A value larger than the server takes as one argument fails its item like
+// one the store has no room for; the rest of the batch is stored.
+TEST(ServerFaults, AValueTooLargeForTheServerFailsOnlyItsItem) {
+    PrivateServer server("faults-large");
+    ASSERT_TRUE(server.start("--proto-max-bulk-len 1mb"));
+    Client client = client_on("large", server.url().c_str());
+    ASSERT_TRUE(client);
+    std::vector<velk_put_result_t> results;
+    const std::string large((1 << 20) + 1, 'L');
+    ASSERT_EQ(put(client.get(), "ns", {PutSpec{"a", "A"}, PutSpec{"big", large}, PutSpec{"c", "C"}}, &results),
+              VELK_OK);
+    EXPECT_EQ(results[0].status, VELK_OK);
+    EXPECT_EQ(results[1].status, VELK_ERR_NO_MEMORY);
+    EXPECT_TRUE(all_zero(results[1].location, sizeof results[1].location));
+    EXPECT_EQ(results[2].status, VELK_OK);
+    EXPECT_EQ(get_value(client.get(), "ns", "big"), std::nullopt);
+    EXPECT_EQ(get_value(client.get(), "ns", "c"), "C");
+}
