@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "shared/codec.hpp"
 
+#include <charconv>
 #include <cstring>
 
 namespace velkshared {
@@ -47,7 +48,9 @@ bool take_text(std::string_view& in, std::string& text) {
 
 }  // namespace
 
-void encode_attributes(const velk::PutRecord& record, std::string& out) {
+void encode_attributes(const velk::PutRecord& record, std::size_t length, std::string& out) {
+    out += std::to_string(length);
+    out += ':';
     const std::size_t pairs = record.metadata.kept();
     if (record.tag == 0 && record.replica_count == 1 && pairs == 0) {
         return;
@@ -65,6 +68,15 @@ void encode_attributes(const velk::PutRecord& record, std::string& out) {
 
 bool decode_attributes(std::string_view bytes, Attributes& out) {
     out = Attributes{};
+    const auto colon = bytes.find(':');
+    if (colon == std::string_view::npos || colon == 0) {
+        return false;
+    }
+    const auto [end, error] = std::from_chars(bytes.data(), bytes.data() + colon, out.length);
+    if (error != std::errc() || end != bytes.data() + colon) {
+        return false;
+    }
+    bytes.remove_prefix(colon + 1);
     if (bytes.empty()) {
         return true;
     }

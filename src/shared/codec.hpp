@@ -3,9 +3,11 @@
 // bytes the server keeps. Both are opaque to the server's scripts, which
 // only store and return them; little-endian, length-prefixed.
 //
-//   attributes: ""  (tag 0, replica count 1, no metadata: the common case)
-//               or u32 tag, i32 replica count, u32 pairs, then per pair
-//               u32 key length, key, u32 value length, value
+//   attributes: the value's length in decimal and ":" (so that a script can
+//               read an entry's length without touching its value), then
+//               nothing (tag 0, replica count 1, no metadata: the common
+//               case) or u32 tag, i32 replica count, u32 pairs, then per
+//               pair u32 key length, key, u32 value length, value
 //   settings:   i64 capacity, f64 policy parameter (its bits), policy text
 #pragma once
 
@@ -18,10 +20,11 @@
 
 namespace velkshared {
 
-// Appends the attributes of a put record.
-void encode_attributes(const velk::PutRecord& record, std::string& out);
+// Appends the attributes of a put record whose value has `length` bytes.
+void encode_attributes(const velk::PutRecord& record, std::size_t length, std::string& out);
 
 struct Attributes {
+    std::uint64_t length = 0;
     std::uint32_t tag = 0;
     std::int32_t replica_count = 1;
     std::vector<velk::MetaPair> metadata;

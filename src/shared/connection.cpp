@@ -29,6 +29,25 @@ bool is_error(const redisReply* reply, std::string_view prefix) {
 
 }  // namespace
 
+std::string assemble_script(const char* first_line, const char* body) {
+    std::string script(first_line);
+    for (const std::string_view part : {std::string_view(kScriptPrelude), std::string_view(body)}) {
+        std::size_t at = 0;
+        while (at < part.size()) {
+            std::size_t end = part.find('\n', at);
+            end = end == std::string_view::npos ? part.size() : end;
+            const std::string_view line = part.substr(at, end - at);
+            const std::size_t text = line.find_first_not_of(' ');
+            if (text != std::string_view::npos && line.substr(text, 2) != "--") {
+                script += '\n';
+                script += line;
+            }
+            at = end + 1;
+        }
+    }
+    return script;
+}
+
 void set_last_error(std::string_view text) {
     last_error_text.assign(text);
 }
@@ -115,12 +134,12 @@ int Connection::connect() {
 }
 
 int Connection::load_scripts() {
-    const char* bodies[] = {kWriteScript, kReadScript};
+    const std::string* bodies[] = {&write_script(), &read_script()};
     for (int i = 0; i < 2; ++i) {
         Command load;
         load.add("SCRIPT");
         load.add("LOAD");
-        load.add(bodies[i]);
+        load.add(*bodies[i]);
         Reply reply;
         if (const int status = exchange(load, reply); status != 0) {
             return status;
@@ -203,6 +222,49 @@ int Connection::run(Script script, const std::vector<std::string>& keys, Command
         }
         build();
         status = exchange(command, reply);
+    }
+    return status;
+}
+
+int Connection::transaction(std::vector<Command>& commands, Reply& reply) {
+    const std::lock_guard guard(lock_);
+    if (const int status = ensure(); status != 0) {
+        return status;
+    }
+    Command multi;
+    multi.add("MULTI");
+    Command exec;
+    exec.add("EXEC");
+    bool queued = redisAppendCommandArgv(context_, 1, multi.argv(), multi.lens()) == REDIS_OK;
+    for (Command& command : commands) {
+        queued = queued && redisAppendCommandArgv(context_, static_cast<int>(command.size()), command.argv(),
+                                                  command.lens()) == REDIS_OK;
+    }
+    if (!queued || redisAppendCommandArgv(context_, 1, exec.argv(), exec.lens()) != REDIS_OK) {
+        // Only hiredis's own buffer could not grow; nothing was sent.
+        drop();
+        throw std::bad_alloc();
+    }
+    // MULTI's answer, one per queued command, then EXEC's. The first
+    // refusal while queueing is the one to report: EXEC then only says the
+    // transaction was discarded.
+    int status = 0;
+    for (std::size_t i = 0; i < commands.size() + 2; ++i) {
+        void* raw = nullptr;
+        if (redisGetReply(context_, &raw) != REDIS_OK) {
+            set_last_error(context_->errstr);
+            drop();
+            return -ETIMEDOUT;
+        }
+        reply.reset(static_cast<redisReply*>(raw));
+        if (status == 0 && reply->type == REDIS_REPLY_ERROR) {
+            set_last_error(std::string_view(reply->str, reply->len));
+            status = -EPROTO;
+        }
+    }
+    if (status == 0 && (reply->type != REDIS_REPLY_ARRAY || reply->elements != commands.size())) {
+        set_last_error("the server answered a transaction with no result per command");
+        return -EPROTO;
     }
     return status;
 }

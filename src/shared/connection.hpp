@@ -46,6 +46,10 @@ public:
         argv_.push_back(arg.data() != nullptr ? arg.data() : "");
         lens_.push_back(arg.size());
     }
+    void set(std::size_t i, std::string_view arg) {
+        argv_[i] = arg.data() != nullptr ? arg.data() : "";
+        lens_[i] = arg.size();
+    }
     [[nodiscard]] std::size_t size() const noexcept { return argv_.size(); }
     [[nodiscard]] const char** argv() noexcept { return argv_.data(); }
     [[nodiscard]] const std::size_t* lens() const noexcept { return lens_.data(); }
@@ -70,8 +74,13 @@ public:
     // a code. A reply that is the server's error is -EPROTO.
     int run(Script script, const std::vector<std::string>& keys, Command& args, Reply& reply);
 
-    // A plain command (the control calls); 0 with the answer, or a code.
+    // A plain command; 0 with the answer, or a code.
     int command(Command& args, Reply& reply);
+
+    // MULTI, the commands, EXEC, in one round trip: 0 with EXEC's answer
+    // (one answer per command), or a code. A command the server refuses
+    // while queueing aborts the whole transaction: nothing ran.
+    int transaction(std::vector<Command>& commands, Reply& reply);
 
     // The largest argument the server takes (its proto-max-bulk-len).
     [[nodiscard]] long long max_argument() const noexcept { return max_argument_; }

@@ -4,10 +4,12 @@
 // the server (one atomic step for every client of the store); the answer is
 // decoded into copies, and the front's sinks run afterwards, with no lock
 // held, so a get callback may call into the same handle.
+#include <algorithm>
 #include <cerrno>
 #include <deque>
 #include <memory>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "client/constants.hpp"
@@ -15,6 +17,7 @@
 #include "shared/codec.hpp"
 #include "shared/connection.hpp"
 #include "shared/endpoint.hpp"
+#include "shared/scripts.hpp"
 
 // The handle of the shared store: the node table every handle carries, the
 // store's key prefix and the connection.
@@ -110,42 +113,87 @@ PutOutcome put(velk_client& client, std::string_view ns, std::size_t count, PutF
     for (std::size_t first = 0; first < count; first += kChunk) {
         fill(first, count - first < kChunk ? count - first : kChunk, &records[first]);
     }
-    const std::string defaults = velkshared::encode_settings(0, 0.0, kDefaultPolicy);
-    std::deque<std::string> storage;  // assembled values and attributes; never moves
-    Command args;
-    args.reserve(3 + 3 * count);
-    args.add("put");
-    args.add(ns);
-    args.add(defaults);
+    // One transaction: the bookkeeping script (used bytes, the namespace),
+    // then the attributes and the values by plain HSETs (scripts.hpp).
+    // Each key goes out once, with its last write in the batch: the state
+    // the batch leaves is the same, and the script needs no bookkeeping of
+    // repeated keys.
     const auto largest = static_cast<unsigned long long>(client.connection.max_argument());
-    for (PutRecord& record : records) {
-        if (!record.valid) {
-            continue;
+    std::vector<std::size_t> last;  // of each key, the record that writes it last, in batch order
+    last.reserve(count);
+    {
+        std::unordered_set<std::string_view> seen;
+        for (std::size_t i = count; i-- > 0;) {
+            PutRecord& record = records[i];
+            if (!record.valid) {
+                continue;
+            }
+            if (record.value.size() > largest) {
+                // The server would refuse the whole request: this one item
+                // has no room, the rest of the batch goes on.
+                record.status = VELK_ERR_NO_MEMORY;
+                continue;
+            }
+            record.status = VELK_OK;
+            if (seen.insert(record.key).second) {
+                last.push_back(i);
+            }
         }
+        std::reverse(last.begin(), last.end());
+    }
+    const std::vector<std::string> keys = keys_of(client, ns);
+    const std::string& script = velkshared::put_script();
+    const std::string defaults = velkshared::encode_settings(0, 0.0, kDefaultPolicy);
+    std::uint64_t total = 0;
+    std::deque<std::string> storage;  // assembled values and attributes; never moves
+    std::vector<Command> commands(3);
+    Command& bookkeeping = commands[0];
+    Command& attribute_list = commands[1];
+    Command& values = commands[2];
+    bookkeeping.reserve(9 + last.size());
+    attribute_list.reserve(2 + 2 * last.size());
+    attribute_list.add("HSET");
+    attribute_list.add(keys[3]);
+    bookkeeping.add("EVAL");
+    bookkeeping.add(script);
+    bookkeeping.add("4");
+    for (const std::string& key : keys) {
+        bookkeeping.add(key);
+    }
+    bookkeeping.add("put");
+    bookkeeping.add(ns);
+    bookkeeping.add(defaults);
+    std::string& total_text = storage.emplace_back();
+    bookkeeping.add("");  // the sum of the new lengths, known below
+    values.reserve(2 + 2 * last.size());
+    values.add("HSET");
+    values.add(keys[2]);
+    for (const std::size_t i : last) {
+        const PutRecord& record = records[i];
         const std::size_t length = record.value.size();
-        if (length > largest) {
-            // The server would refuse the whole request: this one item has
-            // no room, the rest of the batch goes on.
-            record.status = VELK_ERR_NO_MEMORY;
-            continue;
-        }
-        record.status = VELK_OK;
-        args.add(record.key);
+        total += length;
+        std::string& attributes = storage.emplace_back();
+        velkshared::encode_attributes(record, length, attributes);
+        bookkeeping.add(record.key);
+        attribute_list.add(record.key);
+        attribute_list.add(attributes);
+        values.add(record.key);
         if (record.value.count == 1) {
             // One part needs no assembling: it goes out from where it lies.
-            args.add(std::string_view(static_cast<const char*>(record.value.parts[0]), length));
+            values.add(std::string_view(static_cast<const char*>(record.value.parts[0]), length));
         } else {
             std::string& value = storage.emplace_back(length, '\0');
             record.value.copy_to(reinterpret_cast<unsigned char*>(value.data()));
-            args.add(value);
+            values.add(value);
         }
-        std::string& attributes = storage.emplace_back();
-        velkshared::encode_attributes(record, attributes);
-        args.add(attributes);
+    }
+    total_text = std::to_string(total);
+    bookkeeping.set(10, total_text);
+    if (last.empty()) {
+        commands.resize(1);  // nothing to store; the namespace is still made
     }
     Reply reply;
-    if (const int status = client.connection.run(Script::Write, keys_of(client, ns), args, reply);
-        status != 0) {
+    if (const int status = client.connection.transaction(commands, reply); status != 0) {
         return {0, status};
     }
     for (std::size_t first = 0; first < count; first += kChunk) {
@@ -158,16 +206,23 @@ int read(velk_client& client, std::string_view ns, KeyList keys, unsigned wants,
     const bool query = (wants & kReadValues) == 0;
     const bool metadata = query || (wants & kReadMetadata) != 0;
     std::vector<Found> found(keys.size(), Found{nullptr, 0, nullptr, 0, 0, 0, false});
-    std::vector<std::size_t> asked;  // the items with a key
-    Command args;
-    args.reserve(2 + keys.size());
-    args.add(query ? "query" : "get");
-    if (!query) {
-        args.add(metadata ? "1" : "0");
+    // A get is one HMGET of the values, or, when a filter needs the
+    // metadata, that and one of the attributes in a transaction; a query
+    // is one HMGET of the attributes, which carry the value's length.
+    const std::vector<std::string> names = keys_of(client, ns);
+    std::vector<Command> commands(query || !metadata ? 1 : 2);
+    commands[0].add("HMGET");
+    commands[0].add(names[query ? 3 : 2]);
+    if (commands.size() == 2) {
+        commands[1].add("HMGET");
+        commands[1].add(names[3]);
     }
+    std::vector<std::size_t> asked;  // the items with a key
     for (std::size_t i = 0; i < keys.size(); ++i) {
         if (keys[i] != nullptr) {
-            args.add(keys[i]);
+            for (Command& command : commands) {
+                command.add(keys[i]);
+            }
             asked.push_back(i);
         }
     }
@@ -175,17 +230,16 @@ int read(velk_client& client, std::string_view ns, KeyList keys, unsigned wants,
         return hand_over(found, sink);  // nothing to look up
     }
     Reply reply;
-    if (const int status = client.connection.run(Script::Read, keys_of(client, ns), args, reply);
-        status != 0) {
+    const int status = commands.size() == 1 ? client.connection.command(commands[0], reply)
+                                            : client.connection.transaction(commands, reply);
+    if (status != 0) {
         return status;
     }
-    // get: {values, attributes}; query: {attributes, lengths}
-    if (!is_array(reply.get(), 2) || !is_array(reply->element[0], asked.size()) ||
-        !is_array(reply->element[1], metadata ? asked.size() : 0)) {
+    const redisReply* present = commands.size() == 1 ? reply.get() : reply->element[0];
+    const redisReply* extra = commands.size() == 1 ? nullptr : reply->element[1];
+    if (!is_array(present, asked.size()) || (extra != nullptr && !is_array(extra, asked.size()))) {
         return unexpected("read");
     }
-    const redisReply* present = reply->element[0];
-    const redisReply* second = reply->element[1];
     std::vector<velkshared::Attributes> attributes(metadata ? asked.size() : 0);
     for (std::size_t j = 0; j < asked.size(); ++j) {
         const redisReply* first = present->element[j];
@@ -195,7 +249,7 @@ int read(velk_client& client, std::string_view ns, KeyList keys, unsigned wants,
         Found& entry = found[asked[j]];
         entry.present = true;
         entry.replica_count = 1;
-        const redisReply* attribute_bytes = query ? first : (metadata ? second->element[j] : nullptr);
+        const redisReply* attribute_bytes = query ? first : (extra != nullptr ? extra->element[j] : nullptr);
         if (attribute_bytes != nullptr) {
             if (attribute_bytes->type != REDIS_REPLY_STRING ||
                 !velkshared::decode_attributes(text_of(attribute_bytes), attributes[j])) {
@@ -207,10 +261,7 @@ int read(velk_client& client, std::string_view ns, KeyList keys, unsigned wants,
             entry.metadata_count = attributes[j].metadata.size();
         }
         if (query) {
-            if (second->element[j]->type != REDIS_REPLY_INTEGER || second->element[j]->integer < 0) {
-                return unexpected("value length");
-            }
-            entry.length = static_cast<std::size_t>(second->element[j]->integer);
+            entry.length = static_cast<std::size_t>(attributes[j].length);
         } else {
             entry.value = reinterpret_cast<const unsigned char*>(first->str);
             entry.length = first->len;
