@@ -29,6 +29,7 @@ if(VELKMOCK_HAVE_SHARED)
     LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT shared_runtime NAMELINK_COMPONENT shared_development
     INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
   install(FILES include/velkshared.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT shared_development)
+  install(TARGETS velkshared_ctl RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT shared_development)
   install(EXPORT velksharedTargets NAMESPACE velkmock:: DESTINATION ${VELKMOCK_CMAKE_DIR}
     COMPONENT shared_development)
 endif()

@@ -138,7 +138,11 @@ PutOutcome put(velk_client& client, std::string_view ns, std::size_t count, PutF
     } catch (const std::bad_alloc&) {
         return {0, VELK_ERR_NO_MEMORY};
     }
-    PutRecord records[kChunk];
+    // Raw storage, which `fill` constructs only as far as the chunk goes:
+    // default-constructing 64 records would cost a small batch more than
+    // its work.
+    alignas(PutRecord) unsigned char storage[kChunk * sizeof(PutRecord)];
+    auto* records = reinterpret_cast<PutRecord*>(storage);
     for (std::size_t first = 0; first < count; first += kChunk) {
         const std::size_t n = chunk_at(first, count);
         fill(first, n, records);

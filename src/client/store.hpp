@@ -206,6 +206,8 @@ struct NamespaceUpdate {
     double policy_param;
 };
 
+// Constructs records[0, n) (raw storage: the store does not construct
+// them) for the items [first, first + n) of the batch.
 using PutFill = FunctionRef<void(std::size_t first, std::size_t n, PutRecord* records)>;
 using PutDone = FunctionRef<void(std::size_t first, std::size_t n, const PutRecord* records)>;
 using ReadSink = FunctionRef<int(std::size_t first, std::size_t n, const Found* found)>;

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Batch put: the only operation that writes entries.
 #include <cstring>
+#include <new>
 
 #include "client/barrier.hpp"
 #include "client/store.hpp"
@@ -58,7 +59,7 @@ extern "C" VELK_API int32_t velk_batch_put(velk_client* client, const char* ns, 
             *client, ns_text, static_cast<std::size_t>(count),
             [items](std::size_t first, std::size_t n, PutRecord* records) {
                 for (std::size_t i = 0; i < n; ++i) {
-                    records[i] = record_of(items[first + i]);
+                    ::new (static_cast<void*>(records + i)) PutRecord(record_of(items[first + i]));
                 }
             },
             [results, &locations](std::size_t first, std::size_t n, const PutRecord* records) {

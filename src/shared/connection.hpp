@@ -59,10 +59,17 @@ private:
     std::vector<std::size_t> lens_;
 };
 
+// The connection of one handle. On a cluster it follows the server: a call
+// that meets MOVED goes to the node named, which the connection then keeps
+// (a redirected request did not run, so sending it again is safe); ASK is
+// followed for that one call, with ASKING first; TRYAGAIN and CLUSTERDOWN
+// are tried again until the time-out (then -ETIMEDOUT). When the node it
+// keeps cannot be reached, it starts again from the URL's node. A
+// standalone server never answers any of these.
 class Connection {
 public:
     Connection(Endpoint endpoint, std::chrono::milliseconds timeout) noexcept
-        : endpoint_(std::move(endpoint)), timeout_(timeout) {}
+        : seed_(endpoint), target_(std::move(endpoint)), timeout_(timeout) {}
     ~Connection();
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
@@ -86,13 +93,19 @@ public:
     [[nodiscard]] long long max_argument() const noexcept { return max_argument_; }
 
 private:
-    int ensure();  // with lock_ held
-    int connect();
+    // Sends `wire` to wherever the store is, following the cluster; with
+    // lock_ held. `exec` is true when the last command is a transaction's
+    // EXEC, whose answer must then hold one answer per queued command.
+    int perform(std::vector<Command>& wire, bool exec, Reply& reply);
+    // A connection to the node the store was found on; when that node is
+    // gone, the URL's node (if `may_restart`). With lock_ held.
+    int ensure(bool may_restart);
+    redisContext* connect_to(const Endpoint& endpoint, int& status);
+    int load_scripts(redisContext* context);
     void drop() noexcept;
-    int exchange(Command& args, Reply& reply);
-    int load_scripts();
 
-    Endpoint endpoint_;
+    Endpoint seed_;    // the URL's node
+    Endpoint target_;  // where the store was found last
     std::chrono::milliseconds timeout_;
     std::mutex lock_;
     redisContext* context_ = nullptr;

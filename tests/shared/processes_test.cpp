@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: MIT
 // What only a shared store can show: handles and processes that share one
-// store, a handle used across fork(), and the server failing under a client
+// store, a handle used across fork(), the server failing under a client
 // (stopped, hung, restarted, its scripts flushed, full, and refusing a value
-// too large for it). The rest of its behaviour is the black-box suite's.
+// too large for it), and velkshared-ctl. The rest of its behaviour is the
+// black-box suite's.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -13,6 +14,8 @@
 #include <cstdlib>
 #include <fstream>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "velk_test.hpp"
@@ -40,9 +43,7 @@ class PrivateServer {
 public:
     explicit PrivateServer(const std::string& name) : dir_(std::string(VELKSHARED_TEST_WORK) + "/" + name) {}
     ~PrivateServer() { stop(); }
-    bool start(const std::string& options = "") {
-        return run("start '" + dir_ + "' " + options);
-    }
+    bool start(const std::string& options = "") { return run("start '" + dir_ + "' " + options); }
     bool stop() { return run("stop '" + dir_ + "'"); }
     bool cli(const std::string& command) {
         return std::system(("redis-cli -s '" + socket() + "' " + command + " > /dev/null").c_str()) == 0;
@@ -59,7 +60,8 @@ public:
 
 private:
     bool run(const std::string& arguments) {
-        return std::system((std::string(VELKSHARED_TEST_SERVER_SCRIPT) + " " + arguments + " > /dev/null").c_str()) ==
+        return std::system(
+                   (std::string(VELKSHARED_TEST_SERVER_SCRIPT) + " " + arguments + " > /dev/null").c_str()) ==
                0;
     }
     std::string dir_;
@@ -167,11 +169,11 @@ TEST(Processes, BatchesAreWholeForEveryProcess) {
                 items[i].key = keys[i].c_str();
                 pointers[i] = buffers[i].data();
             }
-            failures += velk_batch_get_into(client.get(), "ns", items.data(), kKeys, pointers.data(), sizes.data(),
-                                            statuses.data(), lens.data(), nullptr) != VELK_OK;
+            failures += velk_batch_get_into(client.get(), "ns", items.data(), kKeys, pointers.data(),
+                                            sizes.data(), statuses.data(), lens.data(), nullptr) != VELK_OK;
             for (int i = 1; i < kKeys; ++i) {
-                const bool same = statuses[i] == statuses[0] &&
-                                  buffers[i].compare(0, lens[i], buffers[0], 0, lens[0]) == 0;
+                const bool same =
+                    statuses[i] == statuses[0] && buffers[i].compare(0, lens[i], buffers[0], 0, lens[0]) == 0;
                 failures += same ? 0 : 1;
             }
         }
@@ -189,7 +191,8 @@ TEST(Processes, BatchesAreWholeForEveryProcess) {
         key_texts.push_back(k.c_str());
     }
     std::vector<velk_query_result_t> results(kKeys);
-    ASSERT_EQ(velk_batch_query(client.get(), "ns", key_texts.data(), kKeys, nullptr, results.data(), kKeys), kKeys);
+    ASSERT_EQ(velk_batch_query(client.get(), "ns", key_texts.data(), kKeys, nullptr, results.data(), kKeys),
+              kKeys);
     uint64_t stored = 0;
     for (const auto& result : results) {
         stored += result.value_len;
@@ -328,12 +331,99 @@ TEST(ServerFaults, AValueTooLargeForTheServerFailsOnlyItsItem) {
     ASSERT_TRUE(client);
     std::vector<velk_put_result_t> results;
     const std::string large((1 << 20) + 1, 'L');
-    ASSERT_EQ(put(client.get(), "ns", {PutSpec{"a", "A"}, PutSpec{"big", large}, PutSpec{"c", "C"}}, &results),
-              VELK_OK);
+    ASSERT_EQ(
+        put(client.get(), "ns", {PutSpec{"a", "A"}, PutSpec{"big", large}, PutSpec{"c", "C"}}, &results),
+        VELK_OK);
     EXPECT_EQ(results[0].status, VELK_OK);
     EXPECT_EQ(results[1].status, VELK_ERR_NO_MEMORY);
     EXPECT_TRUE(all_zero(results[1].location, sizeof results[1].location));
     EXPECT_EQ(results[2].status, VELK_OK);
     EXPECT_EQ(get_value(client.get(), "ns", "big"), std::nullopt);
     EXPECT_EQ(get_value(client.get(), "ns", "c"), "C");
+}
+
+namespace {
+
+// velkshared-ctl's exit status and everything it printed.
+std::pair<int, std::string> ctl(const std::string& arguments) {
+    FILE* pipe = popen((std::string(VELKSHARED_TEST_CTL) + " " + arguments + " 2>&1").c_str(), "r");
+    std::string out;
+    char buffer[512];
+    while (pipe != nullptr && std::fgets(buffer, sizeof buffer, pipe) != nullptr) {
+        out += buffer;
+    }
+    const int status = pipe != nullptr ? pclose(pipe) : -1;
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
+}
+
+}  // namespace
+
+TEST(Ctl, ShowsClearsAndListsAStore) {
+    const std::string store = unique_store("ctl");
+    ASSERT_EQ(velkshared_clear(nullptr, store.c_str()), 0);
+    Client client = client_on(store);
+    const velk_namespace_options_t options{4096, "lfu", 0.25};
+    ASSERT_EQ(velk_create_namespace(client.get(), "sessions", &options), VELK_OK);
+    ASSERT_EQ(put(client.get(), "sessions",
+                  {PutSpec{"user:1", "abc", {{"team", "blue"}}, 7, 3},
+                   PutSpec{"user:2", std::string("\x01\n\"", 3)}}),
+              VELK_OK);
+    ASSERT_EQ(put_one(client.get(), "other", "k", "12345"), VELK_OK);
+
+    const std::string where = "--store '" + store + "'";
+    auto [status, out] = ctl("show " + where);
+    EXPECT_EQ(status, 0) << out;
+    EXPECT_NE(out.find("2 namespaces"), std::string::npos) << out;
+    EXPECT_NE(
+        out.find(
+            "namespace \"sessions\": 2 entries, 6 bytes used, capacity 4096, policy \"lfu\", parameter 0.25"),
+        std::string::npos)
+        << out;
+    EXPECT_NE(out.find("namespace \"other\": 1 entries, 5 bytes used"), std::string::npos) << out;
+
+    std::tie(status, out) = ctl("show " + where + " --keys sessions --values");
+    EXPECT_EQ(status, 0) << out;
+    EXPECT_NE(out.find("\"user:1\": 3 bytes, tag 7, replicas 3, metadata \"team\"=\"blue\", value \"abc\""),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find("\"user:2\": 3 bytes, tag 0, replicas 1, value \"\\x01\\x0a\\\"\""), std::string::npos)
+        << out;
+    std::tie(status, out) = ctl("show " + where + " --keys sessions");
+    EXPECT_EQ(out.find("value"), std::string::npos) << out;  // values only when asked for
+
+    std::tie(status, out) = ctl("stores");
+    EXPECT_EQ(status, 0) << out;
+    EXPECT_NE(out.find("store \"" + store + "\": 2 namespaces"), std::string::npos) << out;
+
+    std::tie(status, out) = ctl("clear " + where);
+    EXPECT_EQ(status, 0) << out;
+    int total = -1;
+    EXPECT_EQ(velk_list_namespaces(client.get(), nullptr, 0, &total), 0);
+    EXPECT_EQ(total, 0);
+    std::tie(status, out) = ctl("show " + where);
+    EXPECT_NE(out.find("0 namespaces"), std::string::npos) << out;
+}
+
+TEST(Ctl, ExitStatusesSayWhatWentWrong) {
+    struct Case {
+        const char* arguments;
+        int status;
+        const char* says;
+    } cases[] = {
+        {"--help", 0, "usage: velkshared-ctl"},
+        {"", 2, "usage:"},
+        {"frobnicate", 2, "usage:"},
+        {"show --keys", 2, "usage:"},
+        {"show --values", 2, "usage:"},
+        {"stores --store x", 2, "usage:"},
+        {"show --url http://nowhere", 2, "not a server URL"},
+        {"show --url unix:///nowhere/velkshared.sock", 1, "cannot reach the server at unix:///nowhere"},
+        {"clear --url unix:///nowhere/velkshared.sock", 1, "cannot clear store"},
+        {"show --keys no-such-namespace --store nothing-here", 1, "no namespace \"no-such-namespace\""},
+    };
+    for (const Case& c : cases) {
+        const auto [status, out] = ctl(c.arguments);
+        EXPECT_EQ(status, c.status) << c.arguments << ": " << out;
+        EXPECT_NE(out.find(c.says), std::string::npos) << c.arguments << ": " << out;
+    }
 }

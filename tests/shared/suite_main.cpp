@@ -4,10 +4,16 @@
 // (made empty before it starts and after it ends), and the tests that cannot
 // hold by design are left out, each with its reason.
 #include <gtest/gtest.h>
+#include <hiredis/hiredis.h>
 #include <unistd.h>
 
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 #include "store_choice.hpp"
 #include "velkshared.h"
@@ -46,8 +52,78 @@ constexpr const char* kDifferentialSeeds = "40";
 std::string test_base;  // names this test's stores
 int stores_used = 0;
 
+// On a cluster (VELKSHARED_TEST_NODE=HOST:PORT), the stores are named so
+// that their slot lies on that node: the same tests, on each master.
+uint16_t crc16(std::string_view text) {
+    uint16_t crc = 0;
+    for (const char c : text) {
+        crc ^= static_cast<uint16_t>(static_cast<unsigned char>(c) << 8);
+        for (int bit = 0; bit < 8; ++bit) {
+            crc = (crc & 0x8000) != 0 ? static_cast<uint16_t>((crc << 1) ^ 0x1021)
+                                      : static_cast<uint16_t>(crc << 1);
+        }
+    }
+    return crc;
+}
+
+std::string hex(std::string_view text) {
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    for (const char c : text) {
+        out += digits[static_cast<unsigned char>(c) >> 4];
+        out += digits[static_cast<unsigned char>(c) & 15];
+    }
+    return out;
+}
+
+// The slot ranges the node serves (empty when no node is named).
+std::vector<std::pair<int, int>> node_slots() {
+    std::vector<std::pair<int, int>> ranges;
+    const char* node = std::getenv("VELKSHARED_TEST_NODE");
+    if (node == nullptr) {
+        return ranges;
+    }
+    const std::string address(node);
+    const auto colon = address.rfind(':');
+    const std::string host = address.substr(0, colon);
+    const int port = std::atoi(address.substr(colon + 1).c_str());
+    redisContext* context = redisConnect(host.c_str(), port);
+    auto* reply = context != nullptr && context->err == 0
+                      ? static_cast<redisReply*>(redisCommand(context, "CLUSTER SLOTS"))
+                      : nullptr;
+    for (std::size_t i = 0; reply != nullptr && i < reply->elements; ++i) {
+        const redisReply* range = reply->element[i];
+        if (range->elements >= 3 && range->element[2]->elements >= 2 &&
+            std::string(range->element[2]->element[0]->str) == host &&
+            range->element[2]->element[1]->integer == port) {
+            ranges.emplace_back(static_cast<int>(range->element[0]->integer),
+                                static_cast<int>(range->element[1]->integer));
+        }
+    }
+    freeReplyObject(reply);
+    redisFree(context);
+    if (ranges.empty()) {
+        std::fprintf(stderr, "VELKSHARED_TEST_NODE=%s serves no slot\n", node);
+        std::exit(1);
+    }
+    return ranges;
+}
+
 std::string store_name(int index) {
-    return test_base + "#" + std::to_string(index);
+    static const std::vector<std::pair<int, int>> ranges = node_slots();
+    const std::string base = test_base + "#" + std::to_string(index);
+    if (ranges.empty()) {
+        return base;
+    }
+    for (int attempt = 0;; ++attempt) {
+        const std::string name = base + "~" + std::to_string(attempt);
+        const int slot = crc16(hex(name)) & 16383;
+        for (const auto& [low, high] : ranges) {
+            if (slot >= low && slot <= high) {
+                return name;
+            }
+        }
+    }
 }
 
 class StoresPerTest : public testing::EmptyTestEventListener {
