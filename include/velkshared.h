@@ -44,6 +44,13 @@
  * connection the next call connects again. A child after fork() that uses a
  * handle of its parent opens a connection of its own. Sockets are
  * close-on-exec.
+ *
+ * @par Redis Cluster
+ * VELKSHARED_URL may name any node of a cluster: a store lives in one slot,
+ * and a handle follows MOVED (and keeps the node named), follows ASK for the
+ * one call, and tries TRYAGAIN and CLUSTERDOWN again until the time-out
+ * (then -110). When its node is lost, the next call starts again from the
+ * URL's node.
  */
 #ifndef VELKSHARED_H
 #define VELKSHARED_H
