@@ -106,7 +106,7 @@ int owner_of(int slot) {
 // with `other_than`, on any master but that one).
 std::string store_on(const std::string& base, int port, bool other_than = false) {
     for (int attempt = 0;; ++attempt) {
-        const std::string name = base + "~" + std::to_string(attempt);
+        std::string name = base + "~" + std::to_string(attempt);
         const int owner = owner_of(slot_of(name));
         if (other_than ? owner != port && owner > 0 : owner == port) {
             return name;
@@ -127,7 +127,7 @@ bool round_trip(velk_client* client, const std::vector<std::string>& keys, int r
         "round-" + std::to_string(round) + std::string(static_cast<std::size_t>(round % 5), '+');
     std::vector<PutSpec> planned;
     for (const auto& key : keys) {
-        planned.push_back(PutSpec{key, value});
+        planned.emplace_back(key, value);
     }
     if (put(client, "ns", planned) != VELK_OK) {
         return false;

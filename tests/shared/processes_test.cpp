@@ -154,7 +154,7 @@ TEST(Processes, BatchesAreWholeForEveryProcess) {
                 const std::string value = "w" + std::to_string(p) + "-" + std::string(1 + round % 7, 'x');
                 std::vector<PutSpec> planned;
                 for (const auto& k : keys) {
-                    planned.push_back(PutSpec{k, value});
+                    planned.emplace_back(k, value);
                 }
                 failures += put(client.get(), "ns", planned) != VELK_OK;
                 continue;

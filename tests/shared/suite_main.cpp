@@ -111,12 +111,12 @@ std::vector<std::pair<int, int>> node_slots() {
 
 std::string store_name(int index) {
     static const std::vector<std::pair<int, int>> ranges = node_slots();
-    const std::string base = test_base + "#" + std::to_string(index);
+    std::string base = test_base + "#" + std::to_string(index);
     if (ranges.empty()) {
         return base;
     }
     for (int attempt = 0;; ++attempt) {
-        const std::string name = base + "~" + std::to_string(attempt);
+        std::string name = base + "~" + std::to_string(attempt);
         const int slot = crc16(hex(name)) & 16383;
         for (const auto& [low, high] : ranges) {
             if (slot >= low && slot <= high) {
