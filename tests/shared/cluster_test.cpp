@@ -41,7 +41,10 @@ std::string seed_url() {
 class Node {
 public:
     explicit Node(int port) : port_(port), context_(redisConnect("127.0.0.1", port)) {}
-    ~Node() { redisFree(context_); }
+    ~Node() {
+        freeReplyObject(last_);
+        redisFree(context_);
+    }
     Node(const Node&) = delete;
     Node& operator=(const Node&) = delete;
 
