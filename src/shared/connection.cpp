@@ -42,7 +42,7 @@ std::string assemble_script(const char* first_line, const char* body) {
             at = end + 1;
         }
     }
-    return script;
+    return script + "\nend\nreturn redis.error_reply('velkshared: unknown operation')\n";
 }
 
 void set_last_error(std::string_view text) {

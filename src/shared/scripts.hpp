@@ -113,8 +113,6 @@ if op == 'put' then
     redis.call('HINCRBY', used, ns, delta)
   end
   return 0
-end
-return redis.error_reply('velkshared: unknown operation')
 )lua";
 
 // Delete and the namespace calls that change something.
@@ -205,8 +203,6 @@ elseif op == 'clear' then
     redis.call('UNLINK', KEYS[i])
   end
   return 0
-end
-return redis.error_reply('velkshared: unknown operation')
 )lua";
 
 // Describing and listing namespaces. (A get or a query is one plain command,
@@ -233,13 +229,12 @@ elseif op == 'list' then
     out[#out + 1] = tonumber(redis.call('HGET', used, all[i]) or '0')
   end
   return out
-end
-return redis.error_reply('velkshared: unknown operation')
 )lua";
 
 // The whole scripts: a first line that declares how the server may run
-// them, then the prelude, then the body; the comment lines stay here (the
-// put script travels whole with every put). Made once.
+// them, then the prelude, then the body and its closing (an operation it
+// does not know is an error); the comment lines stay here (the put script
+// travels whole with every put). Made once.
 std::string assemble_script(const char* first_line, const char* body);
 inline const std::string& put_script() {
     static const std::string script = assemble_script("#!lua", kPutBody);

@@ -420,3 +420,126 @@ TEST_F(Faults, ACancelledWaitEndsOnlyItsThread) {
     velk_node_info_t nodes[2];
     EXPECT_EQ(velk_get_nodes(client.get(), nullptr, nodes, 2), 2);
 }
+
+// A call the next library must refuse (a NULL argument, a count or capacity
+// out of range) is passed on as it is, and leaves an item rule unused.
+TEST_F(Faults, ItemRulesLeaveRefusedCallsAlone) {
+    velk_client* c = client.get();
+    const char* keys[] = {"a", "b"};
+    int32_t statuses[2];
+    velk_delete_item_t del[] = {{"a", 0, 0}, {"b", 0, 0}};
+    velk_delete_result_t del_results[2];
+    PutBatch batch({PutSpec{"a", "1"}, PutSpec{"b", "2"}});
+    velk_put_result_t put_results[2];
+    const void* parts[] = {"v"};
+    const uint64_t lens[] = {1};
+    const velk_ll_put_item_t ll[] = {{"a", parts, lens, 1}, {"b", parts, lens, 1}};
+    struct Case {
+        const char* function;
+        std::function<int()> refused;
+    } cases[] = {
+        {"velk_batch_put",
+         [&] {
+             return velk_batch_put(nullptr, "ns", batch.items.data(), 2, put_results, 2, nullptr);
+         }},
+        {"velk_batch_put",
+         [&] {
+             return velk_batch_put(c, nullptr, batch.items.data(), 2, put_results, 2, nullptr);
+         }},
+        {"velk_batch_put",
+         [&] {
+             return velk_batch_put(c, "ns", nullptr, 2, put_results, 2, nullptr);
+         }},
+        {"velk_batch_put",
+         [&] {
+             return velk_batch_put(c, "ns", batch.items.data(), 2, nullptr, 2, nullptr);
+         }},
+        {"velk_batch_put",
+         [&] {
+             return velk_batch_put(c, "ns", batch.items.data(), 0, put_results, 2, nullptr);
+         }},
+        {"velk_batch_put",
+         [&] {
+             return velk_batch_put(c, "ns", batch.items.data(), 2, put_results, 1, nullptr);
+         }},
+        {"velk_batch_delete_items",
+         [&] {
+             return velk_batch_delete_items(nullptr, "ns", del, 2, del_results, 2, nullptr);
+         }},
+        {"velk_batch_delete_items",
+         [&] {
+             return velk_batch_delete_items(c, nullptr, del, 2, del_results, 2, nullptr);
+         }},
+        {"velk_batch_delete_items",
+         [&] {
+             return velk_batch_delete_items(c, "ns", nullptr, 2, del_results, 2, nullptr);
+         }},
+        {"velk_batch_delete_items",
+         [&] {
+             return velk_batch_delete_items(c, "ns", del, 2, nullptr, 2, nullptr);
+         }},
+        {"velk_batch_delete",
+         [&] {
+             return velk_batch_delete(nullptr, "ns", keys, 2, nullptr, statuses, 2, nullptr);
+         }},
+        {"velk_batch_delete",
+         [&] {
+             return velk_batch_delete(c, nullptr, keys, 2, nullptr, statuses, 2, nullptr);
+         }},
+        {"velk_batch_delete",
+         [&] {
+             return velk_batch_delete(c, "ns", nullptr, 2, nullptr, statuses, 2, nullptr);
+         }},
+        {"velk_batch_delete",
+         [&] {
+             return velk_batch_delete(c, "ns", keys, 2, nullptr, nullptr, 2, nullptr);
+         }},
+        {"velk_ll_batch_put",
+         [&] {
+             return velk_ll_batch_put(nullptr, ll, 2, put_results, 2, nullptr, nullptr);
+         }},
+        {"velk_ll_batch_put",
+         [&] {
+             return velk_ll_batch_put(c, nullptr, 2, put_results, 2, nullptr, nullptr);
+         }},
+        {"velk_ll_batch_put",
+         [&] {
+             return velk_ll_batch_put(c, ll, 2, nullptr, 2, nullptr, nullptr);
+         }},
+        {"velk_ll_batch_delete",
+         [&] {
+             return velk_ll_batch_delete(nullptr, keys, 2, statuses, 2, nullptr, nullptr);
+         }},
+        {"velk_ll_batch_delete",
+         [&] {
+             return velk_ll_batch_delete(c, nullptr, 2, statuses, 2, nullptr, nullptr);
+         }},
+        {"velk_ll_batch_delete",
+         [&] {
+             return velk_ll_batch_delete(c, keys, 2, nullptr, 2, nullptr, nullptr);
+         }},
+    };
+    for (const Case& row : cases) {
+        velkfault_reset();
+        ASSERT_EQ(velkfault_fail_item(row.function, 0, -9, 0, 1), 0);
+        EXPECT_EQ(row.refused(), VELK_ERR_INVALID_ARGUMENT) << row.function;
+        // The rule is still there for the next call that can carry it.
+        EXPECT_EQ(row.function == std::string("velk_ll_batch_delete")
+                      ? velk_ll_batch_delete(c, keys, 2, statuses, 2, nullptr, nullptr)
+                  : row.function == std::string("velk_ll_batch_put")
+                      ? velk_ll_batch_put(c, ll, 2, put_results, 2, nullptr, nullptr)
+                  : row.function == std::string("velk_batch_put")
+                      ? velk_batch_put(c, "ns", batch.items.data(), 2, put_results, 2, nullptr)
+                  : row.function == std::string("velk_batch_delete")
+                      ? velk_batch_delete(c, "ns", keys, 2, nullptr, statuses, 2, nullptr)
+                      : velk_batch_delete_items(c, "ns", del, 2, del_results, 2, nullptr),
+                  VELK_OK)
+            << row.function;
+        const int32_t first =
+            row.function == std::string("velk_batch_put") || row.function == std::string("velk_ll_batch_put")
+                ? put_results[0].status
+            : row.function == std::string("velk_batch_delete_items") ? del_results[0].status
+                                                                     : statuses[0];
+        EXPECT_EQ(first, -9) << row.function;
+    }
+}

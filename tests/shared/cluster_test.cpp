@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "cluster_slots.hpp"
 #include "velk_test.hpp"
 #include "velkshared.h"
 
@@ -70,26 +71,8 @@ private:
     redisReply* last_ = nullptr;
 };
 
-uint16_t crc16(std::string_view text) {
-    uint16_t crc = 0;
-    for (const char c : text) {
-        crc ^= static_cast<uint16_t>(static_cast<unsigned char>(c) << 8);
-        for (int bit = 0; bit < 8; ++bit) {
-            crc = (crc & 0x8000) != 0 ? static_cast<uint16_t>((crc << 1) ^ 0x1021)
-                                      : static_cast<uint16_t>(crc << 1);
-        }
-    }
-    return crc;
-}
-
 int slot_of(const std::string& store) {
-    static const char digits[] = "0123456789abcdef";
-    std::string tag;
-    for (const char c : store) {
-        tag += digits[static_cast<unsigned char>(c) >> 4];
-        tag += digits[static_cast<unsigned char>(c) & 15];
-    }
-    return crc16(tag) & 16383;
+    return slot_of_store(store);
 }
 
 // The port of the master that serves a slot now.

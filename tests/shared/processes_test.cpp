@@ -427,3 +427,24 @@ TEST(Ctl, ExitStatusesSayWhatWentWrong) {
         EXPECT_NE(out.find(c.says), std::string::npos) << c.arguments << ": " << out;
     }
 }
+
+// A password and a database number in the URL are used; a wrong password
+// is the server's refusal, reported at create.
+TEST(ServerFaults, PasswordsAndDatabasesAreHonoured) {
+    PrivateServer server("auth");
+    ASSERT_TRUE(server.start("--port 17110 --bind 127.0.0.1 --requirepass s3cret"));
+    Client in_two = client_on("auth", "redis://:s3cret@127.0.0.1:17110/2");
+    ASSERT_TRUE(in_two) << velkshared_last_error();
+    ASSERT_EQ(put_one(in_two.get(), "ns", "k", "in db 2"), VELK_OK);
+    Client in_zero = client_on("auth", "redis://:s3cret@127.0.0.1:17110");
+    ASSERT_TRUE(in_zero);
+    EXPECT_EQ(get_value(in_zero.get(), "ns", "k"), std::nullopt);
+    EXPECT_EQ(get_value(in_two.get(), "ns", "k"), "in db 2");
+    for (const char* refused : {"redis://:wrong@127.0.0.1:17110", "redis://127.0.0.1:17110"}) {
+        errno = 0;
+        EXPECT_EQ(client_on("auth", refused), nullptr) << refused;
+        EXPECT_EQ(errno, EPROTO) << refused;
+    }
+    EXPECT_EQ(velkshared_clear("redis://:s3cret@127.0.0.1:17110/2", "auth"), 0);
+    EXPECT_EQ(get_value(in_two.get(), "ns", "k"), std::nullopt);
+}

@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "cluster_slots.hpp"
 #include "store_choice.hpp"
 #include "velkshared.h"
 
@@ -54,28 +55,6 @@ int stores_used = 0;
 
 // On a cluster (VELKSHARED_TEST_NODE=HOST:PORT), the stores are named so
 // that their slot lies on that node: the same tests, on each master.
-uint16_t crc16(std::string_view text) {
-    uint16_t crc = 0;
-    for (const char c : text) {
-        crc ^= static_cast<uint16_t>(static_cast<unsigned char>(c) << 8);
-        for (int bit = 0; bit < 8; ++bit) {
-            crc = (crc & 0x8000) != 0 ? static_cast<uint16_t>((crc << 1) ^ 0x1021)
-                                      : static_cast<uint16_t>(crc << 1);
-        }
-    }
-    return crc;
-}
-
-std::string hex(std::string_view text) {
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    for (const char c : text) {
-        out += digits[static_cast<unsigned char>(c) >> 4];
-        out += digits[static_cast<unsigned char>(c) & 15];
-    }
-    return out;
-}
-
 // The slot ranges the node serves (empty when no node is named).
 std::vector<std::pair<int, int>> node_slots() {
     std::vector<std::pair<int, int>> ranges;
@@ -117,7 +96,7 @@ std::string store_name(int index) {
     }
     for (int attempt = 0;; ++attempt) {
         std::string name = base + "~" + std::to_string(attempt);
-        const int slot = crc16(hex(name)) & 16383;
+        const int slot = velk_test::slot_of_store(name);
         for (const auto& [low, high] : ranges) {
             if (slot >= low && slot <= high) {
                 return name;
