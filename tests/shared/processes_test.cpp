@@ -108,6 +108,11 @@ TEST(Sharing, HandlesOnOneStoreShareAndOtherStoresDoNot) {
 }
 
 TEST(Sharing, BadPlacesAreRefusedAtCreate) {
+    // The fixture's server again for the tests after this one.
+    struct Restore {
+        std::string url = std::getenv("VELKSHARED_URL") != nullptr ? std::getenv("VELKSHARED_URL") : "";
+        ~Restore() { setenv("VELKSHARED_URL", url.c_str(), 1); }
+    } restore;
     const int config = 0;
     for (const char* url : {"http://host", "redis://", "redis://host:0", "redis://host:99999", "unix://",
                             "unix:///tmp/x?db=a", "redis://pass@host"}) {
