@@ -13,8 +13,8 @@
  *     and entries: in this process, in other processes, on other machines.
  *     Different stores on one server share nothing.
  *  2. Every call that touches the store is one atomic step for every client
- *     of that store (one script on the server, which checks and reads
- *     everything before its first write).
+ *     of that store (a script, a transaction or a single command on the
+ *     server, which checks and reads everything before its first write).
  *  3. The callback of velk_batch_get runs with no lock held, on copies of
  *     the values: it may call into the same handle.
  *  4. A call that the server cannot complete returns a negated errno value,
