@@ -13,8 +13,9 @@
 // Every call is one step for every other call on the same store: what a
 // call hands to its sinks describes one state of the store. How a store
 // makes it so is its own business (the in-memory store holds its handle's
-// lock for the whole call, sinks included; a shared store runs one script
-// on its server and calls the sinks afterwards, on copies, with no lock).
+// lock for the whole call, sinks included; the shared store runs one
+// script, transaction or command on its server and calls the sinks
+// afterwards, on copies, with no lock).
 // Sinks may throw or unwind (a caller's callback runs inside the get sink):
 // a store lets that pass and releases whatever it holds on the way.
 //
