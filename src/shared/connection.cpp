@@ -249,7 +249,7 @@ int Connection::ensure(bool may_restart) {
     return context_ != nullptr ? 0 : status;
 }
 
-int Connection::perform(std::vector<Command>& wire, bool exec, Reply& reply) {
+int Connection::perform(std::vector<Command>& wire, Reply& reply) {
     constexpr int kMostRedirections = 16;
     const auto deadline = Clock::now() + timeout_;
     auto pause = std::chrono::milliseconds(2);
@@ -288,13 +288,9 @@ int Connection::perform(std::vector<Command>& wire, bool exec, Reply& reply) {
             status = pipeline(there, true, wire, reply);
             redisFree(there);
             if (status != -EPROTO || !begins(last_error(), "TRYAGAIN")) {
-                return exec && status == 0 && reply->type != REDIS_REPLY_ARRAY ? -EPROTO : status;
+                return status;
             }
         } else if (!begins(error, "TRYAGAIN") && !begins(error, "CLUSTERDOWN")) {
-            if (exec && status == 0 && reply->type != REDIS_REPLY_ARRAY) {
-                set_last_error("the server answered a transaction with no result per command");
-                return -EPROTO;
-            }
             return status;
         }
         // The slot is half moved, or the cluster is electing a master: try
@@ -310,8 +306,12 @@ int Connection::perform(std::vector<Command>& wire, bool exec, Reply& reply) {
 int Connection::run(Script script, const std::vector<std::string>& keys, Command& args, Reply& reply) {
     const std::lock_guard guard(lock_);
     const std::string numkeys = std::to_string(keys.size());
-    if (const int status = ensure(true); status != 0) {  // the digests come with the connection
-        return status;
+    // The digests come with the first connection (they are the same on
+    // every node); perform() sees to the connection itself.
+    if (sha_[static_cast<int>(script)].empty()) {
+        if (const int status = ensure(true); status != 0) {
+            return status;
+        }
     }
     std::vector<Command> wire(1);
     Command& command = wire[0];
@@ -325,7 +325,7 @@ int Connection::run(Script script, const std::vector<std::string>& keys, Command
     for (std::size_t i = 0; i < args.size(); ++i) {
         command.add(std::string_view(args.argv()[i], args.lens()[i]));
     }
-    return perform(wire, false, reply);
+    return perform(wire, reply);
 }
 
 int Connection::transaction(std::vector<Command>& commands, Reply& reply) {
@@ -337,8 +337,8 @@ int Connection::transaction(std::vector<Command>& commands, Reply& reply) {
         wire.push_back(command);
     }
     wire.emplace_back().add("EXEC");
-    const int status = perform(wire, true, reply);
-    if (status == 0 && reply->elements != commands.size()) {
+    const int status = perform(wire, reply);
+    if (status == 0 && (reply->type != REDIS_REPLY_ARRAY || reply->elements != commands.size())) {
         set_last_error("the server answered a transaction with no result per command");
         return -EPROTO;
     }
@@ -348,7 +348,7 @@ int Connection::transaction(std::vector<Command>& commands, Reply& reply) {
 int Connection::command(Command& args, Reply& reply) {
     const std::lock_guard guard(lock_);
     std::vector<Command> wire{args};
-    return perform(wire, false, reply);
+    return perform(wire, reply);
 }
 
 }  // namespace velkshared

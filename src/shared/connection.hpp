@@ -46,10 +46,6 @@ public:
         argv_.push_back(arg.data() != nullptr ? arg.data() : "");
         lens_.push_back(arg.size());
     }
-    void set(std::size_t i, std::string_view arg) {
-        argv_[i] = arg.data() != nullptr ? arg.data() : "";
-        lens_[i] = arg.size();
-    }
     [[nodiscard]] std::size_t size() const noexcept { return argv_.size(); }
     [[nodiscard]] const char** argv() noexcept { return argv_.data(); }
     [[nodiscard]] const std::size_t* lens() const noexcept { return lens_.data(); }
@@ -94,9 +90,8 @@ public:
 
 private:
     // Sends `wire` to wherever the store is, following the cluster; with
-    // lock_ held. `exec` is true when the last command is a transaction's
-    // EXEC, whose answer must then hold one answer per queued command.
-    int perform(std::vector<Command>& wire, bool exec, Reply& reply);
+    // lock_ held. `reply` is the answer to the last command.
+    int perform(std::vector<Command>& wire, Reply& reply);
     // A connection to the node the store was found on; when that node is
     // gone, the URL's node (if `may_restart`). With lock_ held.
     int ensure(bool may_restart);

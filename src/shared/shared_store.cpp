@@ -119,8 +119,13 @@ PutOutcome put(velk_client& client, std::string_view ns, std::size_t count, PutF
     // the batch leaves is the same, and the script needs no bookkeeping of
     // repeated keys.
     const auto largest = static_cast<unsigned long long>(client.connection.max_argument());
-    std::vector<std::size_t> last;  // of each key, the record that writes it last, in batch order
+    struct Write {
+        std::size_t record;  // the one that writes its key last
+        std::size_t length;
+    };
+    std::vector<Write> last;  // in batch order
     last.reserve(count);
+    std::uint64_t total = 0;  // of the new lengths
     {
         std::unordered_set<std::string_view> seen;
         for (std::size_t i = count; i-- > 0;) {
@@ -128,7 +133,8 @@ PutOutcome put(velk_client& client, std::string_view ns, std::size_t count, PutF
             if (!record.valid) {
                 continue;
             }
-            if (record.value.size() > largest) {
+            const std::size_t length = record.value.size();
+            if (length > largest) {
                 // The server would refuse the whole request: this one item
                 // has no room, the rest of the batch goes on.
                 record.status = VELK_ERR_NO_MEMORY;
@@ -136,7 +142,8 @@ PutOutcome put(velk_client& client, std::string_view ns, std::size_t count, PutF
             }
             record.status = VELK_OK;
             if (seen.insert(record.key).second) {
-                last.push_back(i);
+                last.push_back({i, length});
+                total += length;
             }
         }
         std::reverse(last.begin(), last.end());
@@ -144,7 +151,7 @@ PutOutcome put(velk_client& client, std::string_view ns, std::size_t count, PutF
     const std::vector<std::string> keys = keys_of(client, ns);
     const std::string& script = velkshared::put_script();
     const std::string defaults = velkshared::encode_settings(0, 0.0, kDefaultPolicy);
-    std::uint64_t total = 0;
+    const std::string total_text = std::to_string(total);
     std::deque<std::string> storage;  // assembled values and attributes; never moves
     std::vector<Command> commands(3);
     Command& bookkeeping = commands[0];
@@ -163,15 +170,12 @@ PutOutcome put(velk_client& client, std::string_view ns, std::size_t count, PutF
     bookkeeping.add("put");
     bookkeeping.add(ns);
     bookkeeping.add(defaults);
-    std::string& total_text = storage.emplace_back();
-    bookkeeping.add("");  // the sum of the new lengths, known below
+    bookkeeping.add(total_text);
     values.reserve(2 + 2 * last.size());
     values.add("HSET");
     values.add(keys[2]);
-    for (const std::size_t i : last) {
+    for (const auto& [i, length] : last) {
         const PutRecord& record = records[i];
-        const std::size_t length = record.value.size();
-        total += length;
         std::string& attributes = storage.emplace_back();
         velkshared::encode_attributes(record, length, attributes);
         bookkeeping.add(record.key);
@@ -187,8 +191,6 @@ PutOutcome put(velk_client& client, std::string_view ns, std::size_t count, PutF
             values.add(value);
         }
     }
-    total_text = std::to_string(total);
-    bookkeeping.set(10, total_text);
     if (last.empty()) {
         commands.resize(1);  // nothing to store; the namespace is still made
     }
