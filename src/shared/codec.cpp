@@ -66,6 +66,22 @@ void encode_attributes(const velk::PutRecord& record, std::size_t length, std::s
     });
 }
 
+std::size_t attributes_size(const velk::PutRecord& record, std::size_t length) noexcept {
+    std::size_t size = 2;  // a digit and ":"
+    for (std::size_t rest = length; rest >= 10; rest /= 10) {
+        ++size;
+    }
+    const std::size_t pairs = record.metadata.kept();
+    if (record.tag == 0 && record.replica_count == 1 && pairs == 0) {
+        return size;
+    }
+    size += 12;
+    record.metadata.for_each([&size](std::string_view key, std::string_view value) {
+        size += 8 + key.size() + value.size();
+    });
+    return size;
+}
+
 bool decode_attributes(std::string_view bytes, Attributes& out) {
     out = Attributes{};
     const auto colon = bytes.find(':');

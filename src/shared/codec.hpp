@@ -22,6 +22,8 @@ namespace velkshared {
 
 // Appends the attributes of a put record whose value has `length` bytes.
 void encode_attributes(const velk::PutRecord& record, std::size_t length, std::string& out);
+// How many bytes encode_attributes() appends.
+std::size_t attributes_size(const velk::PutRecord& record, std::size_t length) noexcept;
 
 struct Attributes {
     std::uint64_t length = 0;

@@ -1,14 +1,13 @@
 // SPDX-License-Identifier: MIT
 #include "shared/connection.hpp"
 
-#include <fcntl.h>
-#include <poll.h>
+#include <hiredis/hiredis.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
+#include <charconv>
+#include <cstdio>
 #include <cstring>
-#include <new>
 #include <optional>
 #include <thread>
 
@@ -17,74 +16,60 @@
 namespace velkshared {
 namespace {
 
-thread_local std::string last_error_text;
+bool begins(std::string_view text, std::string_view prefix) {
+    return text.substr(0, prefix.size()) == prefix;
+}
 
-timeval as_timeval(std::chrono::milliseconds timeout) {
-    return timeval{static_cast<time_t>(timeout.count() / 1000),
-                   static_cast<suseconds_t>((timeout.count() % 1000) * 1000)};
+// The node of a MOVED or ASK answer ("MOVED 3999 127.0.0.1:6381"), reached
+// with the credentials of `like`.
+std::optional<Endpoint> redirection(std::string_view error, std::string_view kind, const Endpoint& like) {
+    if (!begins(error, kind)) {
+        return std::nullopt;
+    }
+    const std::string_view address = error.substr(error.rfind(' ') + 1);
+    const auto colon = address.rfind(':');
+    int port = 0;
+    const std::string_view digits = colon == std::string_view::npos ? std::string_view() : address.substr(colon + 1);
+    if (colon == 0 || digits.empty() ||
+        std::from_chars(digits.data(), digits.data() + digits.size(), port).ptr != digits.data() + digits.size()) {
+        return std::nullopt;
+    }
+    Endpoint node = like;
+    node.unix_socket = false;
+    node.path.clear();
+    node.host = address.substr(0, colon);
+    node.port = port;
+    node.db = 0;  // a cluster has only the one
+    return node;
+}
+
+bool same_node(const Endpoint& a, const Endpoint& b) {
+    return a.unix_socket == b.unix_socket && a.host == b.host && a.port == b.port && a.path == b.path;
+}
+
+void add_command(Request& request, const Command& command) {
+    request.begin(command.size());
+    for (const std::string_view argument : command.arguments()) {
+        request.add(argument);
+    }
 }
 
 }  // namespace
 
-std::string assemble_script(const char* first_line, const char* body) {
-    std::string script(first_line);
-    for (const std::string_view part : {std::string_view(kScriptPrelude), std::string_view(body)}) {
-        std::size_t at = 0;
-        while (at < part.size()) {
-            std::size_t end = part.find('\n', at);
-            end = end == std::string_view::npos ? part.size() : end;
-            const std::string_view line = part.substr(at, end - at);
-            const std::size_t text = line.find_first_not_of(' ');
-            if (text != std::string_view::npos && line.substr(text, 2) != "--") {
-                script += '\n';
-                script += line;
+int exchange(Link& link, const Request* first, const Request& request, Reply& reply, const Deadline& deadline) {
+    for (const Request* part : {first, &request}) {
+        if (part != nullptr) {
+            if (const int sent = link.send(*part, deadline); sent != 0) {
+                return sent;
             }
-            at = end + 1;
         }
-    }
-    return script + "\nend\nreturn redis.error_reply('velkshared: unknown operation')\n";
-}
-
-void set_last_error(std::string_view text) {
-    last_error_text.assign(text);
-}
-const char* last_error() noexcept {
-    return last_error_text.c_str();
-}
-
-namespace {
-
-using Clock = std::chrono::steady_clock;
-
-// Sends the commands back to back (ASKING first, when asked) and reads
-// every answer. `reply` keeps the last answer; the status is the first
-// refusal among them (-EPROTO, its text in last_error()), or -ETIMEDOUT when
-// the connection broke on the way (the context is then spent).
-int pipeline(redisContext* context, bool asking, std::vector<Command>& wire, Reply& reply) {
-    const char* asking_argv[] = {"ASKING"};
-    const std::size_t asking_len[] = {6};
-    bool queued = !asking || redisAppendCommandArgv(context, 1, asking_argv, asking_len) == REDIS_OK;
-    for (Command& command : wire) {
-        queued = queued && redisAppendCommandArgv(context, static_cast<int>(command.size()), command.argv(),
-                                                  command.lens()) == REDIS_OK;
-    }
-    if (!queued) {
-        // Only hiredis's own buffer could not grow: nothing was sent.
-        throw std::bad_alloc();
     }
     int status = 0;
-    const std::size_t answers = wire.size() + (asking ? 1 : 0);
+    const std::size_t answers = request.commands() + (first != nullptr ? first->commands() : 0);
     for (std::size_t i = 0; i < answers; ++i) {
-        void* raw = nullptr;
-        if (redisGetReply(context, &raw) != REDIS_OK) {
-            // The request may have gone out: its outcome is unknown.
-            set_last_error(context->errstr);
-            if (context->err == REDIS_ERR_OOM) {
-                throw std::bad_alloc();
-            }
-            return -ETIMEDOUT;
+        if (const int received = link.receive(reply, deadline); received != 0) {
+            return received;
         }
-        reply.reset(static_cast<redisReply*>(raw));
         if (status == 0 && reply->type == REDIS_REPLY_ERROR) {
             set_last_error(std::string_view(reply->str, reply->len));
             status = -EPROTO;
@@ -93,200 +78,156 @@ int pipeline(redisContext* context, bool asking, std::vector<Command>& wire, Rep
     return status;
 }
 
-// The node of a MOVED or ASK answer ("MOVED 3999 127.0.0.1:6381").
-std::optional<Endpoint> redirection(std::string_view error, std::string_view kind, const Endpoint& like) {
-    if (error.substr(0, kind.size()) != kind) {
-        return std::nullopt;
+bool Connection::lock(const Deadline& deadline) {
+    if (lock_.try_lock_until(deadline.at())) {
+        return true;
     }
-    const std::string_view address = error.substr(error.rfind(' ') + 1);
-    const auto colon = address.rfind(':');
-    if (colon == std::string_view::npos || colon == 0) {
-        return std::nullopt;
-    }
-    Endpoint node = like;
-    node.unix_socket = false;
-    node.host = address.substr(0, colon);
-    node.port = std::atoi(std::string(address.substr(colon + 1)).c_str());
-    node.db = 0;  // a cluster has only the one
-    return node;
-}
-
-bool begins(std::string_view text, std::string_view prefix) {
-    return text.substr(0, prefix.size()) == prefix;
-}
-
-}  // namespace
-
-Connection::~Connection() {
-    drop();
-}
-
-void Connection::drop() noexcept {
-    if (context_ != nullptr) {
-        // In a child after fork() this closes only the child's copy of the
-        // socket: the parent's connection is left as it is, nothing is sent.
-        redisFree(context_);
-        context_ = nullptr;
-    }
+    char text[64];
+    std::snprintf(text, sizeof text, "%lld ms", static_cast<long long>(timeout_.count()));
+    set_last_error("the handle's connection stayed busy with other calls of this process for ", text);
+    return false;
 }
 
 int Connection::open() {
-    const std::lock_guard guard(lock_);
-    return ensure(true);
+    const Deadline deadline(timeout_);
+    if (!lock(deadline)) {
+        return -ETIMEDOUT;
+    }
+    const std::lock_guard guard(lock_, std::adopt_lock);
+    return ensure(deadline, true);
 }
 
-redisContext* Connection::connect_to(const Endpoint& endpoint, int& status) {
-    const timeval timeout = as_timeval(timeout_);
-    redisContext* context = endpoint.unix_socket
-                                ? redisConnectUnixWithTimeout(endpoint.path.c_str(), timeout)
-                                : redisConnectWithTimeout(endpoint.host.c_str(), endpoint.port, timeout);
-    if (context == nullptr) {
-        throw std::bad_alloc();
+int Connection::connect(Link& link, const Endpoint& node, const Deadline& deadline) {
+    if (const int status = link.connect(node, deadline); status != 0) {
+        return status;
     }
-    std::unique_ptr<redisContext, void (*)(redisContext*)> owned(context, redisFree);
-    if (context->err != 0) {
-        set_last_error(context->errstr);
-        status = -ENOTCONN;
-        return nullptr;
-    }
-    // A program that runs another one keeps the socket to itself.
-    fcntl(context->fd, F_SETFD, fcntl(context->fd, F_GETFD) | FD_CLOEXEC);
-    if (redisSetTimeout(context, timeout) != REDIS_OK) {
-        status = -ENOTCONN;
-        return nullptr;
-    }
-    std::vector<Command> setup;
-    if (!endpoint.password.empty()) {
-        setup.emplace_back().add("AUTH");
-        setup.back().add(endpoint.password);
-    }
-    const std::string db = std::to_string(endpoint.db);
-    if (endpoint.db != 0) {
-        setup.emplace_back().add("SELECT");
-        setup.back().add(db);
-    }
-    Reply reply;
-    for (Command& command : setup) {
-        std::vector<Command> one{command};
-        if (status = pipeline(context, false, one, reply); status != 0) {
-            // Nothing of the caller's was sent: the server was not reached.
-            status = status == -ETIMEDOUT ? -ENOTCONN : status;
-            return nullptr;
+    // Sign in, choose the database, ask for the largest argument the server
+    // takes, and make sure it serves us (PING), in one round trip. A server
+    // that refuses the connection itself (at its limit of clients, or in
+    // protected mode) says why once and closes: the answers after that
+    // never come.
+    Request setup;
+    const std::string db = std::to_string(node.db);
+    if (!node.password.empty()) {
+        if (node.user.empty()) {
+            setup.command({"AUTH", node.password});
+        } else {
+            setup.command({"AUTH", node.user, node.password});
         }
     }
-    // The largest value the server takes as one argument; a server that
-    // does not tell (CONFIG renamed away) has the default.
-    std::vector<Command> config(1);
-    config[0].add("CONFIG");
-    config[0].add("GET");
-    config[0].add("proto-max-bulk-len");
-    const int asked = pipeline(context, false, config, reply);
-    if (asked == -ETIMEDOUT) {
-        status = -ENOTCONN;
-        return nullptr;
+    if (node.db != 0) {
+        setup.command({"SELECT", db});
     }
-    if (asked == 0 && reply->type == REDIS_REPLY_ARRAY && reply->elements == 2 &&
-        reply->element[1]->type == REDIS_REPLY_STRING) {
-        max_argument_ = std::strtoll(reply->element[1]->str, nullptr, 10);
+    const std::size_t config = setup.commands();
+    setup.command({"CONFIG", "GET", "proto-max-bulk-len"});
+    setup.command({"PING"});
+    if (const int sent = link.send(setup, deadline); sent != 0) {
+        // Nothing of the caller's went out: the server was not reached.
+        return sent == -ETIMEDOUT && !deadline.passed() ? -ENOTCONN : sent;
     }
-    if (status = load_scripts(context); status != 0) {
-        status = status == -ETIMEDOUT ? -ENOTCONN : status;
-        return nullptr;
-    }
-    return owned.release();
-}
-
-int Connection::load_scripts(redisContext* context) {
-    const std::string* bodies[] = {&write_script(), &read_script()};
-    for (int i = 0; i < 2; ++i) {
-        std::vector<Command> load(1);
-        load[0].add("SCRIPT");
-        load[0].add("LOAD");
-        load[0].add(*bodies[i]);
+    char refusal[256] = "";
+    for (std::size_t i = 0; i < setup.commands(); ++i) {
         Reply reply;
-        if (const int status = pipeline(context, false, load, reply); status != 0) {
-            return status;
+        if (const int received = link.receive(reply, deadline); received != 0) {
+            if (received == -ETIMEDOUT && !deadline.passed()) {
+                if (refusal[0] != '\0') {
+                    set_last_error("the server at ", link.where(), " refused the connection: ", refusal);
+                }
+                return -ENOTCONN;
+            }
+            return received;
         }
-        if (reply->type != REDIS_REPLY_STRING) {
-            set_last_error("SCRIPT LOAD answered no digest");
-            return -EPROTO;
+        if (reply->type == REDIS_REPLY_ERROR) {
+            // A refused CONFIG alone (renamed away, a user without the
+            // right) is no reason to give up: the default limit holds.
+            if (i != config && refusal[0] == '\0') {
+                std::snprintf(refusal, sizeof refusal, "%.*s", static_cast<int>(reply->len), reply->str);
+            }
+        } else if (i == config && reply->type == REDIS_REPLY_ARRAY && reply->elements == 2 &&
+                   reply->element[1]->type == REDIS_REPLY_STRING) {
+            max_argument_.store(std::strtoll(reply->element[1]->str, nullptr, 10), std::memory_order_relaxed);
         }
-        sha_[i].assign(reply->str, reply->len);
+    }
+    if (refusal[0] != '\0') {
+        set_last_error("the server at ", link.where(), " refused to sign in or to choose the database: ", refusal);
+        link.close();
+        return -EPROTO;
     }
     return 0;
 }
 
-int Connection::ensure(bool may_restart) {
-    if (context_ != nullptr && owner_ != getpid()) {
-        // A handle used in a child after fork(): the socket is the parent's.
-        drop();
+int Connection::ensure(const Deadline& deadline, bool may_restart) {
+    if (link_.is_open() && (link_.owner() != getpid() || link_.stale())) {
+        // A child after fork() leaves its parent's socket alone; a server
+        // that closed its side since the last call (it restarted, or
+        // dropped an idle client) is found now, not after a request has
+        // gone out into nothing.
+        link_.close();
     }
-    if (context_ != nullptr && context_->err == 0) {
-        // A server that closed its side since the last call (it restarted,
-        // or dropped an idle client) shows as a readable socket: find out
-        // now, not after a request has gone out into nothing.
-        pollfd probe{context_->fd, POLLIN, 0};
-        if (poll(&probe, 1, 0) == 0) {
+    if (link_.is_open()) {
+        return 0;
+    }
+    int status = connect(link_, target_, deadline);
+    if (status == 0 || !may_restart) {
+        if (status != 0 && !same_node(target_, seeds_.front())) {
+            // The cluster has just named a node it cannot yet know is lost:
+            // this call cannot be served; the next starts from the URL.
+            target_ = seeds_.front();
+        }
+        return status;
+    }
+    // The node the store was last found on is gone (a failed master, or
+    // the first seed): start again from the URL's nodes, which know where
+    // the store is now.
+    for (const Endpoint& seed : seeds_) {
+        if (same_node(seed, target_) || deadline.passed()) {
+            continue;
+        }
+        target_ = seed;
+        if (status = connect(link_, target_, deadline); status == 0) {
             return 0;
         }
     }
-    drop();
-    int status = 0;
-    owner_ = getpid();
-    context_ = connect_to(target_, status);
-    const bool at_seed = target_.unix_socket == seed_.unix_socket && target_.host == seed_.host &&
-                         target_.port == seed_.port && target_.path == seed_.path;
-    if (context_ == nullptr && !at_seed) {
-        // The node the store was last found on is gone (a failed master):
-        // start again from the URL's node, which knows where it is now; at
-        // once, unless the cluster has just named the lost node itself (it
-        // has not noticed yet: this call cannot be served).
-        target_ = seed_;
-        if (may_restart) {
-            context_ = connect_to(target_, status);
-        }
-    }
-    return context_ != nullptr ? 0 : status;
+    return status;
 }
 
-int Connection::perform(std::vector<Command>& wire, Reply& reply) {
+int Connection::perform(const Request& request, Reply& reply, const Deadline& deadline, const std::string* script) {
     constexpr int kMostRedirections = 16;
-    const auto deadline = Clock::now() + timeout_;
     auto pause = std::chrono::milliseconds(2);
     int redirections = 0;
     for (;;) {
-        if (const int status = ensure(redirections == 0); status != 0) {
+        if (const int status = ensure(deadline, redirections == 0); status != 0) {
             return status;
         }
-        int status = pipeline(context_, false, wire, reply);
-        if (status == -EPROTO && begins(last_error(), "NOSCRIPT")) {
-            // The server's script cache was flushed: the script did not
-            // run, so loading it again and repeating the call is safe.
-            status = load_scripts(context_);
-            status = status == 0 ? pipeline(context_, false, wire, reply) : status;
+        int status = exchange(link_, nullptr, request, reply, deadline);
+        if (status == -EPROTO && script != nullptr && link_.is_open() && begins(last_error(), "NOSCRIPT")) {
+            // The server's script cache was flushed (or never had it): the
+            // script did not run, so loading it and repeating is safe.
+            Request load;
+            load.command({"SCRIPT", "LOAD", *script});
+            status = exchange(link_, &load, request, reply, deadline);
         }
-        if (status == -ETIMEDOUT) {
-            drop();
+        if (status != -EPROTO || !link_.is_open()) {
             return status;
         }
-        const std::string error = status == -EPROTO ? std::string(last_error()) : std::string();
-        if (const auto moved = redirection(error, "MOVED ", seed_);
+        const std::string_view error = last_error();
+        if (const auto moved = redirection(error, "MOVED ", seeds_.front());
             moved && redirections < kMostRedirections) {
             ++redirections;
             target_ = *moved;
-            drop();
+            link_.close();
             continue;
         }
-        if (const auto asked = redirection(error, "ASK ", seed_); asked && redirections < kMostRedirections) {
+        if (const auto asked = redirection(error, "ASK ", seeds_.front()); asked && redirections < kMostRedirections) {
             // The slot is moving: this one call goes to the node it moves to.
             ++redirections;
-            int connected = 0;
-            redisContext* there = connect_to(*asked, connected);
-            if (there == nullptr) {
+            Link there;
+            if (const int connected = connect(there, *asked, deadline); connected != 0) {
                 return connected;
             }
-            status = pipeline(there, true, wire, reply);
-            redisFree(there);
+            Request asking;
+            asking.command({"ASKING"});
+            status = exchange(there, &asking, request, reply, deadline);
             if (status != -EPROTO || !begins(last_error(), "TRYAGAIN")) {
                 return status;
             }
@@ -294,8 +235,12 @@ int Connection::perform(std::vector<Command>& wire, Reply& reply) {
             return status;
         }
         // The slot is half moved, or the cluster is electing a master: try
-        // again a little later, until the time-out.
-        if (Clock::now() + pause > deadline) {
+        // again a little later, until the deadline.
+        if (Clock::now() + pause >= deadline.at()) {
+            char text[64];
+            std::snprintf(text, sizeof text, " within %lld ms: ", static_cast<long long>(timeout_.count()));
+            const std::string last(error);
+            set_last_error("the cluster did not serve the store", text, last);
             return -ETIMEDOUT;
         }
         std::this_thread::sleep_for(pause);
@@ -303,41 +248,41 @@ int Connection::perform(std::vector<Command>& wire, Reply& reply) {
     }
 }
 
-int Connection::run(Script script, const std::vector<std::string>& keys, Command& args, Reply& reply) {
-    const std::lock_guard guard(lock_);
+int Connection::run(Script script, const std::vector<std::string>& keys, const Command& args, Reply& reply) {
+    const Deadline deadline(timeout_);
+    const ScriptText& text = script == Script::Write ? write_script() : read_script();
+    Request request;
     const std::string numkeys = std::to_string(keys.size());
-    // The digests come with the first connection (they are the same on
-    // every node); perform() sees to the connection itself.
-    if (sha_[static_cast<int>(script)].empty()) {
-        if (const int status = ensure(true); status != 0) {
-            return status;
-        }
-    }
-    std::vector<Command> wire(1);
-    Command& command = wire[0];
-    command.reserve(3 + keys.size() + args.size());
-    command.add("EVALSHA");
-    command.add(sha_[static_cast<int>(script)]);
-    command.add(numkeys);
+    request.begin(3 + keys.size() + args.size());
+    request.add("EVALSHA");
+    request.add(text.sha1);
+    request.add(numkeys);
     for (const std::string& key : keys) {
-        command.add(key);
+        request.add(key);
     }
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        command.add(std::string_view(args.argv()[i], args.lens()[i]));
+    for (const std::string_view argument : args.arguments()) {
+        request.add(argument);
     }
-    return perform(wire, reply);
+    if (!lock(deadline)) {
+        return -ETIMEDOUT;
+    }
+    const std::lock_guard guard(lock_, std::adopt_lock);
+    return perform(request, reply, deadline, &text.body);
 }
 
-int Connection::transaction(std::vector<Command>& commands, Reply& reply) {
-    const std::lock_guard guard(lock_);
-    std::vector<Command> wire;
-    wire.reserve(commands.size() + 2);
-    wire.emplace_back().add("MULTI");
-    for (Command& command : commands) {
-        wire.push_back(command);
+int Connection::transaction(const std::vector<Command>& commands, Reply& reply) {
+    const Deadline deadline(timeout_);
+    Request request;
+    request.command({"MULTI"});
+    for (const Command& command : commands) {
+        add_command(request, command);
     }
-    wire.emplace_back().add("EXEC");
-    const int status = perform(wire, reply);
+    request.command({"EXEC"});
+    if (!lock(deadline)) {
+        return -ETIMEDOUT;
+    }
+    const std::lock_guard guard(lock_, std::adopt_lock);
+    const int status = perform(request, reply, deadline);
     if (status == 0 && (reply->type != REDIS_REPLY_ARRAY || reply->elements != commands.size())) {
         set_last_error("the server answered a transaction with no result per command");
         return -EPROTO;
@@ -345,10 +290,15 @@ int Connection::transaction(std::vector<Command>& commands, Reply& reply) {
     return status;
 }
 
-int Connection::command(Command& args, Reply& reply) {
-    const std::lock_guard guard(lock_);
-    std::vector<Command> wire{args};
-    return perform(wire, reply);
+int Connection::command(const Command& args, Reply& reply) {
+    const Deadline deadline(timeout_);
+    Request request;
+    add_command(request, args);
+    if (!lock(deadline)) {
+        return -ETIMEDOUT;
+    }
+    const std::lock_guard guard(lock_, std::adopt_lock);
+    return perform(request, reply, deadline);
 }
 
 }  // namespace velkshared

@@ -1,72 +1,56 @@
 // SPDX-License-Identifier: MIT
-// One connection to the server, as a handle owns it. A hiredis context is
-// not thread-safe, so every request holds the connection's lock; the lock
-// is never held while a caller's code runs.
+// One connection to the server, as a handle owns it. Calls on one handle
+// take turns on it (a lock, never held while a caller's code runs).
 //
-// A call the server cannot complete answers a negative errno value:
+// Each call has one deadline, set when it starts: connecting, signing in,
+// choosing the database, loading a script, following the cluster and trying
+// again all take what is left of it, so no call waits for the server longer
+// than the time-out in all. A call the server cannot complete answers a
+// negative errno value, with a text in last_error():
 //   -ENOTCONN  the server could not be reached; nothing was sent
 //   -ETIMEDOUT no answer in time, or the connection broke after the request
 //              went out: it may or may not have taken effect
-//   -EPROTO    the server refused the request (its text: last_error())
+//   -EPROTO    the server refused the request (its text)
 #pragma once
 
-#include <hiredis/hiredis.h>
-#include <sys/types.h>
-
+#include <atomic>
 #include <chrono>
-#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "shared/endpoint.hpp"
+#include "shared/transport.hpp"
+
 
 namespace velkshared {
-
-struct ReplyFree {
-    void operator()(redisReply* reply) const noexcept { freeReplyObject(reply); }
-};
-using Reply = std::unique_ptr<redisReply, ReplyFree>;
-
-// The text of the last refusal seen by this thread (empty before any).
-void set_last_error(std::string_view text);
-const char* last_error() noexcept;
 
 enum class Script { Write, Read };
 
 // The arguments of one command, pointing into memory that outlives the call.
 class Command {
 public:
-    void reserve(std::size_t n) {
-        argv_.reserve(n);
-        lens_.reserve(n);
-    }
-    void add(std::string_view arg) {
-        argv_.push_back(arg.data() != nullptr ? arg.data() : "");
-        lens_.push_back(arg.size());
-    }
+    void reserve(std::size_t n) { argv_.reserve(n); }
+    void add(std::string_view arg) { argv_.push_back(arg); }
     [[nodiscard]] std::size_t size() const noexcept { return argv_.size(); }
-    [[nodiscard]] const char** argv() noexcept { return argv_.data(); }
-    [[nodiscard]] const std::size_t* lens() const noexcept { return lens_.data(); }
+    [[nodiscard]] const std::vector<std::string_view>& arguments() const noexcept { return argv_; }
 
 private:
-    std::vector<const char*> argv_;
-    std::vector<std::size_t> lens_;
+    std::vector<std::string_view> argv_;
 };
 
 // The connection of one handle. On a cluster it follows the server: a call
 // that meets MOVED goes to the node named, which the connection then keeps
 // (a redirected request did not run, so sending it again is safe); ASK is
 // followed for that one call, with ASKING first; TRYAGAIN and CLUSTERDOWN
-// are tried again until the time-out (then -ETIMEDOUT). When the node it
-// keeps cannot be reached, it starts again from the URL's node. A
-// standalone server never answers any of these.
+// are tried again until the deadline (then -ETIMEDOUT). When the node it
+// keeps cannot be reached, it starts again from the URL's nodes, in order.
+// A standalone server never answers any of these.
 class Connection {
 public:
-    Connection(Endpoint endpoint, std::chrono::milliseconds timeout) noexcept
-        : seed_(endpoint), target_(std::move(endpoint)), timeout_(timeout) {}
-    ~Connection();
+    Connection(std::vector<Endpoint> seeds, std::chrono::milliseconds timeout) noexcept
+        : seeds_(std::move(seeds)), target_(seeds_.front()), timeout_(timeout) {}
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
 
@@ -75,38 +59,48 @@ public:
 
     // Runs a script with `keys` and `args`; 0 with the answer in `reply`, or
     // a code. A reply that is the server's error is -EPROTO.
-    int run(Script script, const std::vector<std::string>& keys, Command& args, Reply& reply);
+    int run(Script script, const std::vector<std::string>& keys, const Command& args, Reply& reply);
 
     // A plain command; 0 with the answer, or a code.
-    int command(Command& args, Reply& reply);
+    int command(const Command& args, Reply& reply);
 
     // MULTI, the commands, EXEC, in one round trip: 0 with EXEC's answer
     // (one answer per command), or a code. A command the server refuses
     // while queueing aborts the whole transaction: nothing ran.
-    int transaction(std::vector<Command>& commands, Reply& reply);
+    int transaction(const std::vector<Command>& commands, Reply& reply);
 
-    // The largest argument the server takes (its proto-max-bulk-len).
-    [[nodiscard]] long long max_argument() const noexcept { return max_argument_; }
+    // The largest argument the server takes (its proto-max-bulk-len), as
+    // the last connection found it.
+    [[nodiscard]] long long max_argument() const noexcept { return max_argument_.load(std::memory_order_relaxed); }
+    [[nodiscard]] std::chrono::milliseconds timeout() const noexcept { return timeout_; }
 
 private:
-    // Sends `wire` to wherever the store is, following the cluster; with
-    // lock_ held. `reply` is the answer to the last command.
-    int perform(std::vector<Command>& wire, Reply& reply);
+    // Sends `request` (whose last command's answer lands in `reply`) to
+    // wherever the store is, following the cluster; with lock_ held. The
+    // status is the first refusal among the answers. `script` is the body
+    // of the script the request runs by digest, loaded again on NOSCRIPT.
+    int perform(const Request& request, Reply& reply, const Deadline& deadline,
+                const std::string* script = nullptr);
     // A connection to the node the store was found on; when that node is
-    // gone, the URL's node (if `may_restart`). With lock_ held.
-    int ensure(bool may_restart);
-    redisContext* connect_to(const Endpoint& endpoint, int& status);
-    int load_scripts(redisContext* context);
-    void drop() noexcept;
+    // gone, the URL's nodes in order (if `may_restart`). With lock_ held.
+    int ensure(const Deadline& deadline, bool may_restart);
+    // Connects `link` to `node`, signs in and chooses the database.
+    int connect(Link& link, const Endpoint& node, const Deadline& deadline);
+    // Takes the lock before the deadline, or says why not.
+    [[nodiscard]] bool lock(const Deadline& deadline);
 
-    Endpoint seed_;    // the URL's node
-    Endpoint target_;  // where the store was found last
+    std::vector<Endpoint> seeds_;  // the URL's nodes
+    Endpoint target_;              // where the store was found last
     std::chrono::milliseconds timeout_;
-    std::mutex lock_;
-    redisContext* context_ = nullptr;
-    pid_t owner_ = 0;  // the process whose connection context_ is
-    std::string sha_[2];
-    long long max_argument_ = 512LL * 1024 * 1024;
+    std::timed_mutex lock_;
+    Link link_;
+    std::atomic<long long> max_argument_{512LL * 1024 * 1024};
 };
+
+// Sends every command of `request` on `link` (after `first`, when given)
+// and reads one answer per command: 0, or the first refusal (-EPROTO, its
+// text in last_error()), or a failure of the link. `reply` keeps the last
+// answer.
+int exchange(Link& link, const Request* first, const Request& request, Reply& reply, const Deadline& deadline);
 
 }  // namespace velkshared

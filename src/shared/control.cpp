@@ -7,6 +7,7 @@
 
 #include "shared/admin.hpp"
 #include "shared/connection.hpp"
+#include "shared/transport.hpp"
 #include "shared/endpoint.hpp"
 #include "velkshared.h"
 
@@ -15,12 +16,14 @@ extern "C" {
 VELKSHARED_API int velkshared_clear(const char* url, const char* store) {
     using namespace velkshared;
     try {
-        const auto settings = settings_from_environment(url, store);
-        const auto endpoint = settings ? parse_url(settings->url) : std::nullopt;
-        if (!endpoint) {
+        std::string why;
+        const auto settings = settings_from_environment(url, store, {}, &why);
+        auto seeds = settings ? parse_url(settings->url, &why) : std::nullopt;
+        if (!seeds) {
+            set_last_error(settings ? "the URL " + redacted(settings->url) + ": " + why : why);
             return -EINVAL;
         }
-        Connection connection(*endpoint, settings->timeout);
+        Connection connection(std::move(*seeds), settings->timeout);
         return clear_store(connection, key_prefix(settings->store));
     } catch (const std::bad_alloc&) {
         return -ENOMEM;

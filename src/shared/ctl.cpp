@@ -249,7 +249,7 @@ std::vector<Endpoint> servers(Connection& connection, const Endpoint& seed, cons
 int stores(Connection& connection, const Endpoint& seed, const Environment& place) {
     std::map<std::string, long long> found;
     for (const Endpoint& node : servers(connection, seed, place.url)) {
-        Connection there(node, place.timeout);
+        Connection there({node}, place.timeout);
         const std::string where = node.unix_socket ? node.path : node.host + ":" + std::to_string(node.port);
         std::string cursor = "0";
         do {
@@ -289,22 +289,25 @@ int run(int argc, char** argv) {
         std::fputs(kUsageText, stderr);
         return kUsage;
     }
-    const auto place = settings_from_environment(options->url, options->store);
+    auto place = settings_from_environment(options->url, options->store);
     if (!place) {
         std::fprintf(stderr, "velkshared-ctl: VELKSHARED_TIMEOUT_MS is not a number of milliseconds\n");
         return kUsage;
     }
-    const auto endpoint = parse_url(place->url);
-    if (!endpoint) {
-        std::fprintf(stderr, "velkshared-ctl: not a server URL: %s\n", place->url.c_str());
+    std::string why;
+    const auto seeds = parse_url(place->url, &why);
+    if (!seeds) {
+        std::fprintf(stderr, "velkshared-ctl: not a server URL: %s: %s\n", redacted(place->url).c_str(), why.c_str());
         return kUsage;
     }
-    Connection connection(*endpoint, place->timeout);
+    // From here on the URL is only shown, and a password never is.
+    place->url = redacted(place->url);
+    Connection connection(*seeds, place->timeout);
     if (options->command == "show") {
         return show(connection, *place, *options);
     }
     if (options->command == "stores") {
-        return stores(connection, *endpoint, *place);
+        return stores(connection, seeds->front(), *place);
     }
     if (const int status = clear_store(connection, key_prefix(place->store)); status != 0) {
         std::fprintf(stderr, "velkshared-ctl: cannot clear store \"%s\" at %s: %s\n",

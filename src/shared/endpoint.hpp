@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace velkshared {
 
@@ -15,28 +16,45 @@ struct Endpoint {
     std::string host;  // TCP
     int port = 6379;
     std::string path;  // Unix socket
+    std::string user;  // empty: the server's default user
     std::string password;
     int db = 0;
 };
 
-// redis://[:PASSWORD@]HOST[:PORT][/DB] or unix:///PATH[?db=N]; nothing for a
-// malformed URL.
-std::optional<Endpoint> parse_url(std::string_view url);
+// A URL names one server, or several nodes of one cluster to start from,
+// tried in order:
+//   redis://[[USER]:PASSWORD@]HOST[:PORT][,HOST[:PORT]...][/DB]
+//   unix://[[USER]:PASSWORD@]/PATH[?db=N][,unix://...]
+// Nothing for a malformed URL; `why` then says which part is wrong (never
+// with the password in it).
+std::optional<std::vector<Endpoint>> parse_url(std::string_view url, std::string* why = nullptr);
 
-// What a create (or a control call given NULL) reads from the environment:
-// VELKSHARED_URL, VELKSHARED_STORE and VELKSHARED_TIMEOUT_MS, with their
+// The URL with its password shown as "***": for every text a person or a
+// log may see. Bytes that are no URL keep nothing that could be a secret.
+std::string redacted(std::string_view url);
+
+// Where one node is, for texts: "unix:///PATH" or "redis://HOST:PORT",
+// without user or password.
+std::string describe(const Endpoint& endpoint);
+
+// What a create (or a control call) reads: the given values, else
+// VELKSHARED_URL, VELKSHARED_STORE and VELKSHARED_TIMEOUT_MS, else the
 // defaults.
 struct Environment {
     std::string url;
     std::string store;
     std::chrono::milliseconds timeout;
 };
-// Nothing when VELKSHARED_TIMEOUT_MS is not a positive number.
-std::optional<Environment> settings_from_environment(const char* url, const char* store);
+// Nothing when VELKSHARED_TIMEOUT_MS is not a positive number (`why` says
+// so). A given timeout of 0 means "not given".
+std::optional<Environment> settings_from_environment(const char* url, const char* store,
+                                                     std::chrono::milliseconds timeout = {},
+                                                     std::string* why = nullptr);
 
 // The keys of a store all begin "velk:{HEX}:", HEX being the store's name in
 // hexadecimal: a hash tag that no name (braces included) can break out of,
-// so a whole store sits in one cluster slot.
+// so a whole store sits in one cluster slot. The empty name, whose tag would
+// be empty (and ignored by a cluster), is "velk:{-}:".
 std::string key_prefix(std::string_view store);
 std::string hex(std::string_view text);
 

@@ -28,6 +28,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace velkshared {
 
@@ -236,16 +237,35 @@ elseif op == 'list' then
 // does not know is an error); the comment lines stay here (the put script
 // travels whole with every put). Made once.
 std::string assemble_script(const char* first_line, const char* body);
+
+// The SHA-1 of some bytes in hexadecimal: the name the server gives a
+// script it has loaded, so a call can run it by name (EVALSHA) without
+// asking first.
+std::string sha1_hex(std::string_view bytes);
+
+// A script and its name on the server.
+struct ScriptText {
+    std::string body;
+    std::string sha1;
+};
 inline const std::string& put_script() {
     static const std::string script = assemble_script("#!lua", kPutBody);
     return script;
 }
-inline const std::string& write_script() {
-    static const std::string script = assemble_script("#!lua", kWriteBody);
+inline const ScriptText& write_script() {
+    static const ScriptText script = [] {
+        std::string body = assemble_script("#!lua", kWriteBody);
+        std::string name = sha1_hex(body);
+        return ScriptText{std::move(body), std::move(name)};
+    }();
     return script;
 }
-inline const std::string& read_script() {
-    static const std::string script = assemble_script("#!lua flags=no-writes", kReadBody);
+inline const ScriptText& read_script() {
+    static const ScriptText script = [] {
+        std::string body = assemble_script("#!lua flags=no-writes", kReadBody);
+        std::string name = sha1_hex(body);
+        return ScriptText{std::move(body), std::move(name)};
+    }();
     return script;
 }
 

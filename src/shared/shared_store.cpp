@@ -6,6 +6,7 @@
 // held, so a get callback may call into the same handle.
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <deque>
 #include <memory>
 #include <string>
@@ -22,8 +23,8 @@
 // The handle of the shared store: the node table every handle carries, the
 // store's key prefix and the connection.
 struct velk_client {
-    velk_client(velkshared::Endpoint endpoint, std::chrono::milliseconds timeout, std::string key_prefix)
-        : prefix(std::move(key_prefix)), connection(std::move(endpoint), timeout) {}
+    velk_client(std::vector<velkshared::Endpoint> seeds, std::chrono::milliseconds timeout, std::string key_prefix)
+        : prefix(std::move(key_prefix)), connection(std::move(seeds), timeout) {}
 
     std::vector<velk_node_info_t> nodes;
     std::string prefix;
@@ -83,14 +84,17 @@ NamespaceView view_of(std::string_view name, const velkshared::Settings& setting
 namespace store {
 
 velk_client* open(std::vector<velk_node_info_t>&& nodes) {
-    const auto settings = velkshared::settings_from_environment(nullptr, nullptr);
-    const auto endpoint = settings ? velkshared::parse_url(settings->url) : std::nullopt;
-    if (!endpoint) {
+    std::string why;
+    const auto settings = velkshared::settings_from_environment(nullptr, nullptr, {}, &why);
+    auto seeds = settings ? velkshared::parse_url(settings->url, &why) : std::nullopt;
+    if (!seeds) {
+        velkshared::set_last_error(settings ? "VELKSHARED_URL " + velkshared::redacted(settings->url) + ": " + why
+                                            : why);
         errno = EINVAL;
         return nullptr;
     }
-    auto client =
-        std::make_unique<velk_client>(*endpoint, settings->timeout, velkshared::key_prefix(settings->store));
+    auto client = std::make_unique<velk_client>(std::move(*seeds), settings->timeout,
+                                                velkshared::key_prefix(settings->store));
     client->nodes = std::move(nodes);
     if (const int status = client->connection.open(); status != 0) {
         errno = -status;
@@ -134,9 +138,11 @@ PutOutcome put(velk_client& client, std::string_view ns, std::size_t count, PutF
                 continue;
             }
             const std::size_t length = record.value.size();
-            if (length > largest) {
-                // The server would refuse the whole request: this one item
-                // has no room, the rest of the batch goes on.
+            if (length > largest || record.key.size() > largest ||
+                velkshared::attributes_size(record, length) > largest) {
+                // The server would drop the connection over the whole
+                // request: this one item has no room, the rest of the batch
+                // goes on.
                 record.status = VELK_ERR_NO_MEMORY;
                 continue;
             }
@@ -219,9 +225,13 @@ int read(velk_client& client, std::string_view ns, KeyList keys, unsigned wants,
         commands[1].add("HMGET");
         commands[1].add(names[3]);
     }
-    std::vector<std::size_t> asked;  // the items with a key
+    // The items with a key the server could hold: one longer than it takes
+    // as an argument was never stored, and asking for it would cost the
+    // connection.
+    const auto largest = static_cast<std::size_t>(client.connection.max_argument());
+    std::vector<std::size_t> asked;
     for (std::size_t i = 0; i < keys.size(); ++i) {
-        if (keys[i] != nullptr) {
+        if (keys[i] != nullptr && std::strlen(keys[i]) <= largest) {
             for (Command& command : commands) {
                 command.add(keys[i]);
             }
@@ -265,7 +275,9 @@ int read(velk_client& client, std::string_view ns, KeyList keys, unsigned wants,
         if (query) {
             entry.length = static_cast<std::size_t>(attributes[j].length);
         } else {
-            entry.value = reinterpret_cast<const unsigned char*>(first->str);
+            // An empty value is lent as a null pointer, as the in-memory
+            // store lends it.
+            entry.value = first->len != 0 ? reinterpret_cast<const unsigned char*>(first->str) : nullptr;
             entry.length = first->len;
         }
     }
@@ -279,8 +291,10 @@ int erase(velk_client& client, std::string_view ns, KeyList keys, EraseSink sink
     args.reserve(2 + keys.size());
     args.add("del");
     args.add(ns);
+    // A key longer than the server takes was never stored (see read()).
+    const auto largest = static_cast<std::size_t>(client.connection.max_argument());
     for (std::size_t i = 0; i < keys.size(); ++i) {
-        if (keys[i] != nullptr) {
+        if (keys[i] != nullptr && std::strlen(keys[i]) <= largest) {
             args.add(keys[i]);
             asked.push_back(i);
         }

@@ -1,0 +1,126 @@
+// SPDX-License-Identifier: MIT
+// The bytes between a handle and its server: requests written in the
+// server's protocol, a socket of our own, and hiredis's parser for the
+// answers. The library does its own socket work so that it stays a guest in
+// its caller's process: every socket is born close-on-exec, a write to a
+// closed connection never raises SIGPIPE (MSG_NOSIGNAL, whatever the
+// process's disposition), and every wait takes what is left of one deadline
+// per call, never a fresh time-out per read.
+#pragma once
+
+#include <hiredis/hiredis.h>
+#include <sys/types.h>
+
+#include <chrono>
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "shared/endpoint.hpp"
+
+
+namespace velkshared {
+
+using Clock = std::chrono::steady_clock;
+
+// When a call must have its answer: set once when the call starts.
+class Deadline {
+public:
+    explicit Deadline(std::chrono::milliseconds budget) noexcept : at_(Clock::now() + budget), budget_(budget) {}
+    // What is left for one wait, in whole milliseconds rounded up; 0 once
+    // the deadline has passed.
+    [[nodiscard]] int remaining_ms() const noexcept;
+    [[nodiscard]] bool passed() const noexcept { return Clock::now() >= at_; }
+    [[nodiscard]] Clock::time_point at() const noexcept { return at_; }
+    [[nodiscard]] std::chrono::milliseconds budget() const noexcept { return budget_; }
+
+private:
+    Clock::time_point at_;
+    std::chrono::milliseconds budget_;
+};
+
+// The text of the last failure of this thread's calls (empty before any).
+// Kept in a buffer of the thread's own: setting it never allocates, so it
+// cannot fail and leaves nothing behind.
+void set_last_error(std::string_view text) noexcept;
+void set_last_error(std::string_view first, std::string_view second, std::string_view third = {},
+                    std::string_view fourth = {}) noexcept;
+const char* last_error() noexcept;
+
+// One or more commands in the server's protocol, ready to go out in one
+// write. Short arguments are copied into one buffer; long ones go out from
+// where they lie, so a value is never copied on its way to the server. The
+// memory of a long argument must outlive the request.
+class Request {
+public:
+    // Starts a command of `arguments` arguments.
+    void begin(std::size_t arguments);
+    void add(std::string_view argument);
+    // A whole command of the given words.
+    void command(std::initializer_list<std::string_view> words);
+    [[nodiscard]] std::size_t commands() const noexcept { return commands_; }
+    [[nodiscard]] bool empty() const noexcept { return commands_ == 0; }
+    // Empties it, keeping its memory for the next request.
+    void clear() noexcept;
+
+private:
+    friend class Link;
+    struct Borrowed {
+        std::size_t at;  // where in buffer_ it goes
+        const char* bytes;
+        std::size_t length;
+    };
+    std::string buffer_;
+    std::vector<Borrowed> borrowed_;
+    std::size_t commands_ = 0;
+};
+
+struct ReplyFree {
+    void operator()(redisReply* reply) const noexcept;
+};
+using Reply = std::unique_ptr<redisReply, ReplyFree>;
+
+// One connection to one server: its socket and the parser of its answers.
+// Failures come back as codes with a text in last_error():
+//   -ENOTCONN  no connection (refused, unreachable, not within the deadline)
+//   -ETIMEDOUT no answer before the deadline, or the connection closed or
+//              broke while a request was out: its outcome is unknown
+//   -EPROTO    the answer was not the server's protocol
+// After any of them the link is closed. Only a std::bad_alloc is thrown,
+// and only before anything was sent; memory that runs out while an answer
+// is read closes the link too (-ETIMEDOUT, the answer is lost).
+class Link {
+public:
+    Link() = default;
+    ~Link() { close(); }
+    Link(const Link&) = delete;
+    Link& operator=(const Link&) = delete;
+
+    int connect(const Endpoint& endpoint, const Deadline& deadline);
+    [[nodiscard]] bool is_open() const noexcept { return fd_ >= 0; }
+    // Whether the server has closed its side (or sent something nobody
+    // asked for) since the last answer: a link to drop before a request.
+    [[nodiscard]] bool stale() const noexcept;
+    // The process that opened it: after fork() the socket is the parent's.
+    [[nodiscard]] pid_t owner() const noexcept { return owner_; }
+    [[nodiscard]] const std::string& where() const noexcept { return where_; }
+    // Closes the socket; in a child after fork() only the child's copy, so
+    // the parent's connection is left as it is and nothing is sent.
+    void close() noexcept;
+
+    int send(const Request& request, const Deadline& deadline);
+    int receive(Reply& reply, const Deadline& deadline);
+
+private:
+    int fail(int status, std::string_view what, std::string_view detail = {}, std::string_view more = {}) noexcept;
+    int wait_for(short events, const Deadline& deadline) noexcept;
+
+    int fd_ = -1;
+    pid_t owner_ = 0;
+    redisReader* reader_ = nullptr;
+    std::string where_;
+};
+
+}  // namespace velkshared
