@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The shared store on a cluster of three masters with a replica each (the
-// fixture's, on loopback ports from VELKSHARED_TEST_CLUSTER_BASE), always
-// reached through the first master: a store's slot moved while another
+// fixture's, on free loopback ports), always reached through the first
+// master: a store's slot moved while another
 // process puts and reads it, velkshared-ctl listing the stores of every
 // master, and the failover of a store's master. Run in this order, in one
 // process: the failover leaves a master stopped.
@@ -29,13 +29,32 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-int base_port() {
-    const char* base = std::getenv("VELKSHARED_TEST_CLUSTER_BASE");
-    return base != nullptr ? std::atoi(base) : 17001;
+// The fixture's cluster: VELKSHARED_URL lists its masters' Unix sockets.
+std::string seed_url() {
+    const char* url = std::getenv("VELKSHARED_URL");
+    return url != nullptr ? url : "";
 }
 
-std::string seed_url() {
-    return "redis://127.0.0.1:" + std::to_string(base_port());
+// The loopback port of master `index` (0, 1, 2), which its socket tells.
+int master_port(int index) {
+    std::string sockets = seed_url();
+    for (int i = 0; i < index; ++i) {
+        sockets = sockets.substr(sockets.find(',') + 1);
+    }
+    const std::string path = sockets.substr(std::string("unix://").size(), sockets.find(',') - 7);
+    redisContext* context = redisConnectUnix(path.c_str());
+    auto* reply = context != nullptr && context->err == 0
+                      ? static_cast<redisReply*>(redisCommand(context, "CONFIG GET port"))
+                      : nullptr;
+    const int port = reply != nullptr && reply->elements == 2 ? std::atoi(reply->element[1]->str) : -1;
+    freeReplyObject(reply);
+    redisFree(context);
+    return port;
+}
+
+int base_port() {
+    static const int port = master_port(0);
+    return port;
 }
 
 // Administration of one node, through hiredis directly.
@@ -150,7 +169,7 @@ TEST(Cluster, AStoresSlotMovesWhileAnotherProcessUsesIt) {
     // slot's new owner told to every master.
     const int slot = slot_of(store);
     Node from(base_port());
-    Node to(base_port() + 1);
+    Node to(master_port(1));
     const std::string slot_text = std::to_string(slot);
     ASSERT_EQ(to.ask({"CLUSTER", "SETSLOT", slot_text, "IMPORTING", from.id()})->type, REDIS_REPLY_STATUS);
     ASSERT_EQ(from.ask({"CLUSTER", "SETSLOT", slot_text, "MIGRATING", to.id()})->type, REDIS_REPLY_STATUS);
@@ -170,15 +189,15 @@ TEST(Cluster, AStoresSlotMovesWhileAnotherProcessUsesIt) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));  // the client meets the slot half moved
     }
     const std::string new_owner = to.id();
-    for (int port = base_port(); port < base_port() + 3; ++port) {
-        Node master(port);
+    for (int index = 0; index < 3; ++index) {
+        Node master(master_port(index));
         master.ask({"CLUSTER", "SETSLOT", slot_text, "NODE", new_owner});
     }
     int status = -1;
     ASSERT_EQ(waitpid(child, &status, 0), child);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
         << "a call failed, or a batch was lost or torn";
-    EXPECT_EQ(owner_of(slot), base_port() + 1);
+    EXPECT_EQ(owner_of(slot), to.port());
     // This process's handle, made before, follows the store too.
     Client client = client_on(store);
     EXPECT_TRUE(round_trip(client.get(), keys, 1000));
@@ -186,16 +205,16 @@ TEST(Cluster, AStoresSlotMovesWhileAnotherProcessUsesIt) {
 
 TEST(Cluster, CtlListsTheStoresOfEveryMaster) {
     std::vector<std::string> stores;
-    for (int port = base_port(); port < base_port() + 3; ++port) {
-        const std::string store = store_on("listed-" + std::to_string(port), port);
-        stores.push_back(store);
+    for (int index = 0; index < 3; ++index) {
+        const int port = master_port(index);
+        stores.push_back(store_on("listed-" + std::to_string(port), port));
     }
     for (const std::string& store : stores) {
         ASSERT_EQ(velkshared_clear(seed_url().c_str(), store.c_str()), 0);
         Client client = client_on(store);
         ASSERT_EQ(put_one(client.get(), "one", "k", "v"), VELK_OK);
     }
-    const std::string command = std::string(VELKSHARED_TEST_CTL) + " stores --url " + seed_url();
+    const std::string command = std::string(VELKSHARED_TEST_CTL) + " stores --url '" + seed_url() + "'";
     FILE* pipe = popen(command.c_str(), "r");
     ASSERT_NE(pipe, nullptr);
     std::string out;

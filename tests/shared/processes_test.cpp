@@ -11,6 +11,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <string>
@@ -38,33 +39,62 @@ Client client_on(const std::string& store, const char* url = nullptr) {
     return make_client();
 }
 
-// A redis-server of a test's own, which the test may stop, hang or fill.
+// A redis-server of a test's own, which the test may stop, hang or fill:
+// velkshared-server's, in a folder of the test's own.
 class PrivateServer {
 public:
     explicit PrivateServer(const std::string& name) : dir_(std::string(VELKSHARED_TEST_WORK) + "/" + name) {}
     ~PrivateServer() { stop(); }
-    bool start(const std::string& options = "") { return run("start '" + dir_ + "' " + options); }
-    bool stop() { return run("stop '" + dir_ + "'"); }
+    PrivateServer(const PrivateServer&) = delete;
+    PrivateServer& operator=(const PrivateServer&) = delete;
+    // `options`: velkshared-server's (--tcp), then "--" and the server's.
+    bool start(const std::string& options = "") {
+        FILE* out = popen((std::string(VELKSHARED_TEST_SERVER) + " start --dir '" + dir_ + "' " + options).c_str(),
+                          "r");
+        char line[512];
+        while (out != nullptr && std::fgets(line, sizeof line, out) != nullptr) {
+            const std::string text(line);
+            if (text.rfind("VELKSHARED_URL='", 0) == 0) {
+                url_ = text.substr(16, text.find('\'', 16) - 16);
+            }
+        }
+        return out != nullptr && pclose(out) == 0 && !url_.empty();
+    }
+    bool stop() {
+        return std::system((std::string(VELKSHARED_TEST_SERVER) + " stop --dir '" + dir_ + "'").c_str()) == 0;
+    }
     bool cli(const std::string& command) {
         return std::system(("redis-cli -s '" + socket() + "' " + command + " > /dev/null").c_str()) == 0;
     }
     void signal(int number) {
-        std::ifstream pid_file(dir_ + "/redis.pid");
+        std::ifstream state(dir_ + "/velkshared-server.state");
+        std::string kind;
         pid_t pid = 0;
-        if (pid_file >> pid && pid > 0) {
-            kill(pid, number);
+        while (state >> kind) {
+            if (kind == "pid" && state >> pid && pid > 0) {
+                kill(pid, number);
+            }
+            state.ignore(4096, '\n');
         }
     }
-    [[nodiscard]] std::string socket() const { return dir_ + "/redis.sock"; }
-    [[nodiscard]] std::string url() const { return "unix://" + socket(); }
+    // The Unix socket (every server has one; with --tcp, a port too).
+    [[nodiscard]] std::string socket() const {
+        std::ifstream state(dir_ + "/velkshared-server.state");
+        std::string kind;
+        std::string value;
+        while (state >> kind >> value) {
+            if (kind == "sockets") {
+                return value + "/redis.sock";
+            }
+            state.ignore(4096, '\n');
+        }
+        return "";
+    }
+    [[nodiscard]] const std::string& url() const { return url_; }
 
 private:
-    bool run(const std::string& arguments) {
-        return std::system(
-                   (std::string(VELKSHARED_TEST_SERVER_SCRIPT) + " " + arguments + " > /dev/null").c_str()) ==
-               0;
-    }
     std::string dir_;
+    std::string url_;
 };
 
 using Clock = std::chrono::steady_clock;
@@ -305,7 +335,7 @@ TEST(ServerFaults, StoppedHungAndRestarted) {
 // refuses writes with -71 and its text, and the store stays as it was.
 TEST(ServerFaults, FlushedScriptsAndAFullServer) {
     PrivateServer server("faults-full");
-    ASSERT_TRUE(server.start("--maxmemory-policy noeviction"));
+    ASSERT_TRUE(server.start("-- --maxmemory-policy noeviction"));
     Client client = client_on("full", server.url().c_str());
     ASSERT_TRUE(client);
     ASSERT_EQ(put_one(client.get(), "ns", "kept", "before"), VELK_OK);
@@ -331,7 +361,7 @@ TEST(ServerFaults, FlushedScriptsAndAFullServer) {
 // one the store has no room for; the rest of the batch is stored.
 TEST(ServerFaults, AValueTooLargeForTheServerFailsOnlyItsItem) {
     PrivateServer server("faults-large");
-    ASSERT_TRUE(server.start("--proto-max-bulk-len 1mb"));
+    ASSERT_TRUE(server.start("-- --proto-max-bulk-len 1mb"));
     Client client = client_on("large", server.url().c_str());
     ASSERT_TRUE(client);
     std::vector<velk_put_result_t> results;
@@ -437,19 +467,21 @@ TEST(Ctl, ExitStatusesSayWhatWentWrong) {
 // is the server's refusal, reported at create.
 TEST(ServerFaults, PasswordsAndDatabasesAreHonoured) {
     PrivateServer server("auth");
-    ASSERT_TRUE(server.start("--port 17110 --bind 127.0.0.1 --requirepass s3cret"));
-    Client in_two = client_on("auth", "redis://:s3cret@127.0.0.1:17110/2");
+    ASSERT_TRUE(server.start("--tcp -- --requirepass s3cret"));
+    const std::string address = server.url().substr(std::string("redis://").size());
+    const std::string with_password = "redis://:s3cret@" + address;
+    Client in_two = client_on("auth", (with_password + "/2").c_str());
     ASSERT_TRUE(in_two) << velkshared_last_error();
     ASSERT_EQ(put_one(in_two.get(), "ns", "k", "in db 2"), VELK_OK);
-    Client in_zero = client_on("auth", "redis://:s3cret@127.0.0.1:17110");
+    Client in_zero = client_on("auth", with_password.c_str());
     ASSERT_TRUE(in_zero);
     EXPECT_EQ(get_value(in_zero.get(), "ns", "k"), std::nullopt);
     EXPECT_EQ(get_value(in_two.get(), "ns", "k"), "in db 2");
-    for (const char* refused : {"redis://:wrong@127.0.0.1:17110", "redis://127.0.0.1:17110"}) {
+    for (const std::string& refused : {"redis://:wrong@" + address, server.url()}) {
         errno = 0;
-        EXPECT_EQ(client_on("auth", refused), nullptr) << refused;
+        EXPECT_EQ(client_on("auth", refused.c_str()), nullptr) << refused;
         EXPECT_EQ(errno, EPROTO) << refused;
     }
-    EXPECT_EQ(velkshared_clear("redis://:s3cret@127.0.0.1:17110/2", "auth"), 0);
+    EXPECT_EQ(velkshared_clear((with_password + "/2").c_str(), "auth"), 0);
     EXPECT_EQ(get_value(in_two.get(), "ns", "k"), std::nullopt);
 }

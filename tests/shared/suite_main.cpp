@@ -53,33 +53,31 @@ constexpr const char* kDifferentialSeeds = "40";
 std::string test_base;  // names this test's stores
 int stores_used = 0;
 
-// On a cluster (VELKSHARED_TEST_NODE=HOST:PORT), the stores are named so
-// that their slot lies on that node: the same tests, on each master.
-// The slot ranges the node serves (empty when no node is named).
+// On a cluster (VELKSHARED_TEST_NODE=the Unix socket of one master), the
+// stores are named so that their slot lies on that node: the same tests, on
+// each master. The slot ranges the node serves (empty when no node is named).
 std::vector<std::pair<int, int>> node_slots() {
     std::vector<std::pair<int, int>> ranges;
     const char* node = std::getenv("VELKSHARED_TEST_NODE");
     if (node == nullptr) {
         return ranges;
     }
-    const std::string address(node);
-    const auto colon = address.rfind(':');
-    const std::string host = address.substr(0, colon);
-    const int port = std::atoi(address.substr(colon + 1).c_str());
-    redisContext* context = redisConnect(host.c_str(), port);
-    auto* reply = context != nullptr && context->err == 0
-                      ? static_cast<redisReply*>(redisCommand(context, "CLUSTER SLOTS"))
-                      : nullptr;
+    redisContext* context = redisConnectUnix(node);
+    auto* port = context != nullptr && context->err == 0
+                     ? static_cast<redisReply*>(redisCommand(context, "CONFIG GET port"))
+                     : nullptr;
+    auto* reply = port != nullptr ? static_cast<redisReply*>(redisCommand(context, "CLUSTER SLOTS")) : nullptr;
+    const long long tcp_port = port != nullptr && port->elements == 2 ? std::atoll(port->element[1]->str) : -1;
     for (std::size_t i = 0; reply != nullptr && i < reply->elements; ++i) {
         const redisReply* range = reply->element[i];
         if (range->elements >= 3 && range->element[2]->elements >= 2 &&
-            std::string(range->element[2]->element[0]->str) == host &&
-            range->element[2]->element[1]->integer == port) {
+            range->element[2]->element[1]->integer == tcp_port) {
             ranges.emplace_back(static_cast<int>(range->element[0]->integer),
                                 static_cast<int>(range->element[1]->integer));
         }
     }
     freeReplyObject(reply);
+    freeReplyObject(port);
     redisFree(context);
     if (ranges.empty()) {
         std::fprintf(stderr, "VELKSHARED_TEST_NODE=%s serves no slot\n", node);
