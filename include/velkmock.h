@@ -148,7 +148,8 @@ typedef struct velk_get_item_t {
  * the call.
  *
  * @param count      The count given to velk_batch_get(): the length of the arrays.
- * @param values     Per item, the first byte of the stored value, or NULL when nothing is reported.
+ * @param values     Per item, the first byte of the stored value, or NULL when nothing is reported
+ *                   (and for an empty value).
  * @param value_lens Per item, the value's full length, or 0 when nothing is reported.
  * @param statuses   Per item, the length clamped to INT32_MAX, or 0 when nothing is reported.
  * @param user_data  The user_data given to velk_batch_get(), unchanged.

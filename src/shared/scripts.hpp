@@ -217,17 +217,23 @@ if op == 'describe' then
   end
   return {settings, tonumber(redis.call('HGET', used, ARGV[2]) or '0')}
 elseif op == 'list' then
-  -- ARGV: op, limit; answers the total, then name, settings, used per namespace
-  local all = redis.call('HGETALL', spaces)
-  local limit = tonumber(ARGV[2])
-  local out = {#all / 2}
-  for i = 1, #all, 2 do
-    if (i - 1) / 2 >= limit then
-      break
-    end
-    out[#out + 1] = all[i]
-    out[#out + 1] = all[i + 1]
-    out[#out + 1] = tonumber(redis.call('HGET', used, all[i]) or '0')
+  -- ARGV: op, limit; answers the total, then name, settings, used per
+  -- namespace, sorted by name: the server's own order changes whenever its
+  -- table is rehashed, and a listing with a small capacity must keep
+  -- showing the same namespaces while none is made or deleted.
+  local names = redis.call('HKEYS', spaces)
+  table.sort(names)
+  local shown = {}
+  for i = 1, math.min(tonumber(ARGV[2]), #names) do
+    shown[i] = names[i]
+  end
+  local settings = hmget_all(spaces, shown)
+  local bytes = hmget_all(used, shown)
+  local out = {#names}
+  for i = 1, #shown do
+    out[#out + 1] = shown[i]
+    out[#out + 1] = settings[i]
+    out[#out + 1] = tonumber(bytes[i] or '0')
   end
   return out
 )lua";
