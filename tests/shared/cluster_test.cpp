@@ -229,6 +229,20 @@ TEST(Cluster, CtlListsTheStoresOfEveryMaster) {
     }
 }
 
+// The empty name is a store like any other: its keys share one slot too.
+TEST(Cluster, TheEmptyStoreNameWorks) {
+    ASSERT_EQ(velkshared_clear(seed_url().c_str(), ""), 0) << velkshared_last_error();
+    Client client = client_on("");
+    ASSERT_TRUE(client);
+    EXPECT_TRUE(round_trip(client.get(), {"a", "b", "c"}, 1));
+    const char* keys[] = {"a", "b"};
+    int32_t statuses[2] = {};
+    EXPECT_EQ(velk_batch_delete(client.get(), "ns", keys, 2, nullptr, statuses, 2, nullptr), VELK_OK)
+        << velkshared_last_error();
+    EXPECT_EQ(statuses[0], VELK_OK);
+    EXPECT_EQ(velkshared_clear(seed_url().c_str(), ""), 0);
+}
+
 TEST(Cluster, TheStoresMasterFailsOverAndTheHandleFollows) {
     // A store on a master other than the URL's node, which stays up.
     const std::string store = store_on("failover", base_port(), true);

@@ -29,7 +29,7 @@ inline int slot_of_store(std::string_view store) {
         tag += digits[static_cast<unsigned char>(c) >> 4];
         tag += digits[static_cast<unsigned char>(c) & 15];
     }
-    return crc16(tag) & 16383;
+    return crc16(store.empty() ? "-" : tag) & 16383;  // the empty name's tag is "-"
 }
 
 }  // namespace velk_test
