@@ -49,7 +49,7 @@ private:
 // A standalone server never answers any of these.
 class Connection {
 public:
-    Connection(std::vector<Endpoint> seeds, std::chrono::milliseconds timeout) noexcept
+    Connection(std::vector<Endpoint> seeds, std::chrono::milliseconds timeout)
         : seeds_(std::move(seeds)), target_(seeds_.front()), timeout_(timeout) {}
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;

@@ -5,6 +5,7 @@
 // exception), released the lock, tore no entry and leaked nothing.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "alloc_hook.hpp"
+#include "store_choice.hpp"
 #include "velk_test.hpp"
 
 using namespace velk_test;
@@ -57,11 +59,26 @@ void prepare(velk_client* client) {
 }
 
 // Every prepared key holds its old value, its new value or (for deletes)
-// nothing; never anything else.
+// nothing; never anything else. One batch: against a shared store each
+// call is a round trip.
 bool untorn(velk_client* client, const char* ns, const std::string& new_prefix) {
-    for (const auto& k : keys()) {
-        const auto value = get_value(client, ns, k.c_str());
-        if (value && *value != "old-" + k && *value != new_prefix + k) {
+    std::vector<velk_get_item_t> items(kMany);
+    std::vector<std::string> buffers(kMany, std::string(128, '\0'));
+    std::vector<void*> pointers(kMany);
+    const std::vector<uint64_t> sizes(kMany, 128);
+    std::vector<int32_t> statuses(kMany);
+    std::vector<uint64_t> lens(kMany);
+    for (int i = 0; i < kMany; ++i) {
+        items[i].key = keys()[i].c_str();
+        pointers[i] = buffers[i].data();
+    }
+    if (velk_batch_get_into(client, ns, items.data(), kMany, pointers.data(), sizes.data(), statuses.data(),
+                            lens.data(), nullptr) != VELK_OK) {
+        return false;
+    }
+    for (int i = 0; i < kMany; ++i) {
+        const std::string value = buffers[i].substr(0, lens[i]);
+        if (statuses[i] != 0 && value != "old-" + keys()[i] && value != new_prefix + keys()[i]) {
             return false;
         }
     }
@@ -287,6 +304,7 @@ TEST(AllocSweep, EveryCallSurvivesEveryAllocationFailure) {
     for (const Row& row : rows()) {
         long points = 0;
         for (long n = 1;; ++n) {
+            choose_store(0);  // a shared store outlives its handles: emptied
             velk_client* client = velk_client_create("cfg");
             ASSERT_NE(client, nullptr);
             prepare(client);
@@ -299,7 +317,8 @@ TEST(AllocSweep, EveryCallSurvivesEveryAllocationFailure) {
 
             if (w.failed) {
                 ++points;
-                EXPECT_TRUE(rc == VELK_ERR_NO_MEMORY || row.succeeded(rc))
+                const bool lost_connection = shared_store() && (rc == -ENOTCONN || rc == -ETIMEDOUT);
+                EXPECT_TRUE(rc == VELK_ERR_NO_MEMORY || lost_connection || row.succeeded(rc))
                     << row.name << ": failure at allocation " << n << " gave " << rc;
             } else {
                 EXPECT_TRUE(row.succeeded(rc)) << row.name << " gave " << rc;
@@ -345,6 +364,8 @@ TEST(AllocSweep, CreateCallsReturnNullAndLeakNothing) {
                 break;
             }
         }
-        EXPECT_EQ(points, 2);  // the handle and its node table
+        if (!shared_store()) {
+            EXPECT_EQ(points, 2);  // the handle and its node table
+        }
     }
 }

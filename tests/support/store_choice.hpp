@@ -10,4 +10,9 @@ namespace velk_test {
 // Called before making handle `index` (0, 1, ...) of a test.
 void choose_store(int index);
 
+// Whether the handles are libvelkshared's. Where an allocation fails, its
+// calls may also answer -ENOTCONN or -ETIMEDOUT (a connection whose
+// request went out must go), and a create allocates for its connection too.
+bool shared_store();
+
 }  // namespace velk_test

@@ -6,4 +6,8 @@ namespace velk_test {
 
 void choose_store(int /*index*/) {}
 
+bool shared_store() {
+    return false;
+}
+
 }  // namespace velk_test
