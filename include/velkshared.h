@@ -22,35 +22,56 @@
  *     be reached and nothing was done; -110 (-ETIMEDOUT) no answer within the
  *     time-out, or the connection broke after the request went out, so the
  *     call may or may not have taken effect; -71 (-EPROTO) the server refused
- *     the request (its text: velkshared_last_error()). Such a call writes no
- *     output record and does not call the callback. The create calls return
- *     NULL with errno set (EINVAL for a malformed URL or time-out, the
- *     values above otherwise).
- *  5. A value larger than the server accepts as one argument (its
- *     proto-max-bulk-len, 512 MiB by default) is refused like an item the
- *     store has no room for: status VELK_ERR_NO_MEMORY, nothing stored for
- *     it; the rest of the batch goes on.
+ *     the request, or answered with something that is not the store's.
+ *     Such a call writes no output record and does not call the callback.
+ *     The create calls return NULL with errno set (EINVAL for a URL, store
+ *     or time-out that cannot be used, the values above otherwise).
+ *     velkshared_last_error() says why, after every such code and after
+ *     every failed create.
+ *  5. A value, key or metadata text larger than the server accepts as one
+ *     argument (its proto-max-bulk-len, 512 MiB by default) is refused like
+ *     an item the store has no room for: status VELK_ERR_NO_MEMORY, nothing
+ *     stored for it; the rest of the batch goes on. A get, query or delete
+ *     of such a key finds nothing. A batch may hold any total size.
+ *  6. velk_list_namespaces lists the namespaces sorted by name (the order
+ *     of the server's collation); the mock lists them in an order of its
+ *     own. Each keeps its order while no namespace is made or deleted.
  *
  * @par Where the store is
- * Read at each create: VELKSHARED_URL (`redis://[:PASSWORD@]HOST[:PORT][/DB]`
- * or `unix:///PATH[?db=N]`; default `redis://127.0.0.1:6379`),
- * VELKSHARED_STORE (the store's name; default `default`) and
- * VELKSHARED_TIMEOUT_MS (default 5000). The configuration record of
- * velk_client_create stays unread.
+ * Read at each create: VELKSHARED_URL, VELKSHARED_STORE (the store's name;
+ * default `default`; the empty name is a store too) and
+ * VELKSHARED_TIMEOUT_MS (default 5000). The URL is
+ * `redis://[[USER]:PASSWORD@]HOST[:PORT][,HOST[:PORT]...][/DB]` or
+ * `unix://[[USER]:PASSWORD@]/PATH[?db=N][,unix://...]` (default
+ * `redis://127.0.0.1:6379`): USER signs in as a user of the server's access
+ * lists, a password alone as its default user; several nodes are nodes of
+ * one cluster, tried in order. A socket path must fit in a socket address
+ * (107 bytes). The configuration record of velk_client_create stays unread.
+ *
+ * @par Time-out
+ * VELKSHARED_TIMEOUT_MS bounds each call as a whole: connecting, signing
+ * in, choosing the database, loading a script, waiting for another call on
+ * the same handle, following a cluster and trying again all take what is
+ * left of it. No call returns much later than the time-out (the local work
+ * of a call is a few milliseconds). Resolving a host name is the system's
+ * and is not bounded by it.
  *
  * @par Connections
  * Each handle has one connection, opened at create; calls on one handle take
  * turns on it, calls on different handles run in parallel. After a lost
  * connection the next call connects again. A child after fork() that uses a
- * handle of its parent opens a connection of its own. Sockets are
- * close-on-exec.
+ * handle of its parent opens a connection of its own. Every socket is
+ * close-on-exec from the moment it exists, and no call raises a signal in
+ * the caller's process (a closed connection is a code, never SIGPIPE),
+ * whatever the process does with SIGPIPE. A password goes to the server and
+ * into no text.
  *
  * @par Redis Cluster
- * VELKSHARED_URL may name any node of a cluster: a store lives in one slot,
+ * VELKSHARED_URL may name any nodes of a cluster: a store lives in one slot,
  * and a handle follows MOVED (and keeps the node named), follows ASK for the
  * one call, and tries TRYAGAIN and CLUSTERDOWN again until the time-out
  * (then -110). When its node is lost, the next call starts again from the
- * URL's node.
+ * URL's nodes, in order.
  */
 #ifndef VELKSHARED_H
 #define VELKSHARED_H
@@ -74,15 +95,19 @@ extern "C" {
  * tear-down. One atomic step for every client of the store.
  * @param url   The server, as VELKSHARED_URL; NULL: the variable (or its default).
  * @param store The store's name; NULL: VELKSHARED_STORE (or its default).
- * @return 0; -22 (-EINVAL) for a malformed URL or time-out; -107, -110 or
- *         -71 as for the velk_ calls.
+ * @return 0; -22 (-EINVAL) for a URL or time-out that cannot be used; -107,
+ *         -110 or -71 as for the velk_ calls; -12 (-ENOMEM) out of memory.
+ *         velkshared_last_error() says why after any of them.
  */
 VELKSHARED_API int velkshared_clear(const char* url, const char* store);
 
 /**
- * @return The server's text for the last call of this thread that returned
- *         -71 (-EPROTO), or of a create that failed with EPROTO; "" before
- *         any. Valid until the thread's next call into the library.
+ * @return Why the last call of this thread that failed for the server's
+ *         sake failed: after -107, -110, -71, a failed create (a URL it
+ *         could not use included: which part is wrong) or a failed
+ *         velkshared_clear(); the server's own text for a refusal. ""
+ *         before any. Never a password. Valid until the thread's next call
+ *         into the library.
  */
 VELKSHARED_API const char* velkshared_last_error(void);
 

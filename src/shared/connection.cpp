@@ -125,7 +125,11 @@ int Connection::connect(Link& link, const Endpoint& node, const Deadline& deadli
         // Nothing of the caller's went out: the server was not reached.
         return sent == -ETIMEDOUT && !deadline.passed() ? -ENOTCONN : sent;
     }
+    // The server's first word of refusal, and whether it refused more than
+    // CONFIG: a refused CONFIG alone (renamed away, a user without the
+    // right) is no reason to give up, the default limit holds.
     char refusal[256] = "";
+    bool refused = false;
     for (std::size_t i = 0; i < setup.commands(); ++i) {
         Reply reply;
         if (const int received = link.receive(reply, deadline); received != 0) {
@@ -138,17 +142,16 @@ int Connection::connect(Link& link, const Endpoint& node, const Deadline& deadli
             return received;
         }
         if (reply->type == REDIS_REPLY_ERROR) {
-            // A refused CONFIG alone (renamed away, a user without the
-            // right) is no reason to give up: the default limit holds.
-            if (i != config && refusal[0] == '\0') {
+            if (refusal[0] == '\0') {
                 std::snprintf(refusal, sizeof refusal, "%.*s", static_cast<int>(reply->len), reply->str);
             }
+            refused = refused || i != config;
         } else if (i == config && reply->type == REDIS_REPLY_ARRAY && reply->elements == 2 &&
                    reply->element[1]->type == REDIS_REPLY_STRING) {
             max_argument_.store(std::strtoll(reply->element[1]->str, nullptr, 10), std::memory_order_relaxed);
         }
     }
-    if (refusal[0] != '\0') {
+    if (refused) {
         set_last_error("the server at ", link.where(), " refused to sign in or to choose the database: ", refusal);
         link.close();
         return -EPROTO;

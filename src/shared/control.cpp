@@ -26,6 +26,7 @@ VELKSHARED_API int velkshared_clear(const char* url, const char* store) {
         Connection connection(std::move(*seeds), settings->timeout);
         return clear_store(connection, key_prefix(settings->store));
     } catch (const std::bad_alloc&) {
+        velkshared::set_last_error("out of memory");
         return -ENOMEM;
     }
 }

@@ -96,4 +96,27 @@ std::string sha1_hex(std::string_view bytes) {
     return out;
 }
 
+namespace {
+
+ScriptText named(std::string body) {
+    std::string name = sha1_hex(body);
+    return ScriptText{std::move(body), std::move(name)};
+}
+
+const std::string kPut = assemble_script("#!lua", kPutBody);
+const ScriptText kWrite = named(assemble_script("#!lua", kWriteBody));
+const ScriptText kRead = named(assemble_script("#!lua flags=no-writes", kReadBody));
+
+}  // namespace
+
+const std::string& put_script() {
+    return kPut;
+}
+const ScriptText& write_script() {
+    return kWrite;
+}
+const ScriptText& read_script() {
+    return kRead;
+}
+
 }  // namespace velkshared

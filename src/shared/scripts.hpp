@@ -254,25 +254,9 @@ struct ScriptText {
     std::string body;
     std::string sha1;
 };
-inline const std::string& put_script() {
-    static const std::string script = assemble_script("#!lua", kPutBody);
-    return script;
-}
-inline const ScriptText& write_script() {
-    static const ScriptText script = [] {
-        std::string body = assemble_script("#!lua", kWriteBody);
-        std::string name = sha1_hex(body);
-        return ScriptText{std::move(body), std::move(name)};
-    }();
-    return script;
-}
-inline const ScriptText& read_script() {
-    static const ScriptText script = [] {
-        std::string body = assemble_script("#!lua flags=no-writes", kReadBody);
-        std::string name = sha1_hex(body);
-        return ScriptText{std::move(body), std::move(name)};
-    }();
-    return script;
-}
+// The scripts, made once when the library is loaded.
+const std::string& put_script();
+const ScriptText& write_script();
+const ScriptText& read_script();
 
 }  // namespace velkshared

@@ -32,15 +32,10 @@ thread_local char last_error_text[512];
 
 // ": " and the system's text for an error number, in `buffer`.
 std::string_view reason(int error, char (&buffer)[160]) noexcept {
-    buffer[0] = ':';
-    buffer[1] = ' ';
-    // The GNU strerror_r: a text, not always in the buffer.
-    const char* text = strerror_r(error, buffer + 2, sizeof buffer - 2);
-    if (text != buffer + 2) {
-        std::strncpy(buffer + 2, text, sizeof buffer - 3);
-        buffer[sizeof buffer - 1] = '\0';
-    }
-    return buffer;
+    char text[128];
+    // The GNU strerror_r: a text, not always in the buffer it is given.
+    const int n = std::snprintf(buffer, sizeof buffer, ": %s", strerror_r(error, text, sizeof text));
+    return {buffer, static_cast<std::size_t>(n)};
 }
 
 // " within N ms", N the call's whole time-out, in `buffer`.
@@ -53,11 +48,8 @@ std::string_view within(const Deadline& deadline, char (&buffer)[48]) noexcept {
 }  // namespace
 
 int Deadline::remaining_ms() const noexcept {
-    const auto left = at_ - Clock::now();
-    if (left <= Clock::duration::zero()) {
-        return 0;
-    }
-    return static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(left).count());
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(at_ - Clock::now()).count();
+    return static_cast<int>(std::max<decltype(left)>(left, 0));
 }
 
 void set_last_error(std::string_view text) noexcept {
@@ -136,20 +128,13 @@ int Link::fail(int status, std::string_view what, std::string_view detail, std::
     return status;
 }
 
-int Link::wait_for(short events, const Deadline& deadline) noexcept {
-    for (;;) {
+bool Link::wait_for(short events, const Deadline& deadline) noexcept {
+    int ready = 0;
+    do {
         pollfd one{fd_, events, 0};
-        const int ready = poll(&one, 1, deadline.remaining_ms());
-        if (ready > 0) {
-            return 1;
-        }
-        if (ready == 0) {
-            return 0;
-        }
-        if (errno != EINTR) {
-            return -1;
-        }
-    }
+        ready = poll(&one, 1, deadline.remaining_ms());
+    } while (ready < 0 && errno == EINTR);  // the program's signal handlers end no wait
+    return ready > 0;
 }
 
 int Link::connect(const Endpoint& endpoint, const Deadline& deadline) {
@@ -182,9 +167,6 @@ int Link::connect(const Endpoint& endpoint, const Deadline& deadline) {
         hints.ai_flags = AI_NUMERICSERV;
         addrinfo* found = nullptr;
         const int resolved = getaddrinfo(endpoint.host.c_str(), std::to_string(endpoint.port).c_str(), &hints, &found);
-        if (resolved == EAI_MEMORY) {
-            throw std::bad_alloc();
-        }
         if (resolved != 0) {
             return fail(-ENOTCONN, "cannot find the server ", ": ", gai_strerror(resolved));
         }
@@ -206,16 +188,16 @@ int Link::connect(const Endpoint& endpoint, const Deadline& deadline) {
             connected = ::connect(fd_, address->ai_addr, address->ai_addrlen);
         }
         if (connected != 0 && errno == EINPROGRESS) {
-            const int ready = wait_for(POLLOUT, deadline);
-            if (ready == 0) {
+            if (!wait_for(POLLOUT, deadline)) {
                 return fail(-ENOTCONN, "no connection to ", within(deadline, budget));
             }
+            // How the connection attempt ended (poll's own failure aside,
+            // which leaves it unfinished: ENOTCONN then).
             socklen_t size = sizeof error;
-            error = 0;
-            connected = ready < 0 || getsockopt(fd_, SOL_SOCKET, SO_ERROR, &error, &size) != 0 ? -1
-                        : error != 0                                                        ? -1
-                                                                                            : 0;
-            errno = error != 0 ? error : errno;
+            error = ENOTCONN;
+            getsockopt(fd_, SOL_SOCKET, SO_ERROR, &error, &size);
+            connected = error == 0 ? 0 : -1;
+            errno = error;
         }
         if (connected == 0) {
             if (address->ai_family != AF_UNIX) {
@@ -253,43 +235,35 @@ int Link::send(const Request& request, const Deadline& deadline) {
         const std::size_t to = k / 2 < borrowed.size() ? borrowed[k / 2].at : buffer.size();
         return {buffer.data() + from, to - from};
     };
+    // No piece is empty: every command and argument has its header, and
+    // only long arguments are borrowed.
     std::size_t k = 0;
     std::size_t offset = 0;  // into piece k
     char text[160];
     char budget[48];
     while (k < pieces) {
         iovec out[kPiecesPerWrite];
-        int n = 0;
+        std::size_t n = 0;
         for (std::size_t j = k; j < pieces && n < kPiecesPerWrite; ++j) {
             const std::string_view bytes = piece(j).substr(j == k ? offset : 0);
-            if (!bytes.empty()) {
-                out[n++] = iovec{const_cast<char*>(bytes.data()), bytes.size()};
-            }
-        }
-        if (n == 0) {
-            break;
+            out[n++] = iovec{const_cast<char*>(bytes.data()), bytes.size()};
         }
         msghdr message{};
         message.msg_iov = out;
-        message.msg_iovlen = static_cast<std::size_t>(n);
+        message.msg_iovlen = n;
         // MSG_NOSIGNAL: a closed connection is an error here, never a
-        // signal in the caller's process.
+        // signal in the caller's process. The socket does not block, so
+        // no signal interrupts the call itself.
         const ssize_t written = sendmsg(fd_, &message, MSG_NOSIGNAL);
         if (written < 0) {
-            if (errno == EINTR) {
-                continue;
+            if (errno != EAGAIN) {
+                return fail(-ETIMEDOUT, "the connection to ", " broke while a request went out", reason(errno, text));
             }
-            if (errno == EAGAIN) {
-                const int ready = wait_for(POLLOUT, deadline);
-                if (ready > 0) {
-                    continue;
-                }
-                if (ready == 0) {
-                    return fail(-ETIMEDOUT, "no answer from ", within(deadline, budget),
-                                " (it took no more of the request)");
-                }
+            // The server takes no more for now: wait until it does.
+            if (!wait_for(POLLOUT, deadline)) {
+                return fail(-ETIMEDOUT, "no answer from ", within(deadline, budget), " (it took no more of the request)");
             }
-            return fail(-ETIMEDOUT, "the connection to ", " broke while a request went out", reason(errno, text));
+            continue;
         }
         auto left = static_cast<std::size_t>(written);
         while (left > 0) {
@@ -335,14 +309,10 @@ int Link::receive(Reply& reply, const Deadline& deadline) {
         if (got == 0) {
             return fail(-ETIMEDOUT, "the server at ", " closed the connection before it answered");
         }
-        if (errno == EINTR) {
-            continue;
-        }
         if (errno != EAGAIN) {
             return fail(-ETIMEDOUT, "the connection to ", " broke before its answer came", reason(errno, text));
         }
-        const int ready = wait_for(POLLIN, deadline);
-        if (ready == 0) {
+        if (!wait_for(POLLIN, deadline)) {
             return fail(-ETIMEDOUT, "no answer from ", within(deadline, budget));
         }
     }

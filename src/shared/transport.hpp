@@ -115,7 +115,8 @@ public:
 
 private:
     int fail(int status, std::string_view what, std::string_view detail = {}, std::string_view more = {}) noexcept;
-    int wait_for(short events, const Deadline& deadline) noexcept;
+    // Until the socket is ready for `events` (true) or the deadline passes.
+    bool wait_for(short events, const Deadline& deadline) noexcept;
 
     int fd_ = -1;
     pid_t owner_ = 0;

@@ -15,7 +15,9 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
+#include <sys/resource.h>
 #include <thread>
 #include <vector>
 
@@ -197,12 +199,20 @@ TEST(Edges, OneDeadlinePerCall) {
             const Place place(server->url());
             Client client = make_client();
             ASSERT_TRUE(client);
+            // A get (one command), a put (a transaction) and a delete (a
+            // script) at once: two of them wait for their turn.
             std::atomic<long long> slowest{0};
             std::vector<std::thread> callers;
             for (int t = 0; t < 3; ++t) {
-                callers.emplace_back([&] {
+                callers.emplace_back([&, t] {
                     const auto start = Clock::now();
-                    EXPECT_EQ(get_value(client.get(), "ns", "k"), std::nullopt);
+                    const char* keys[] = {"k"};
+                    int32_t status = 0;
+                    const int rc = t == 0   ? (get_value(client.get(), "ns", "k") ? 0 : -ETIMEDOUT)
+                                   : t == 1 ? put_one(client.get(), "ns", "k", "v")
+                                            : velk_batch_delete(client.get(), "ns", keys, 1, nullptr, &status, 1,
+                                                                nullptr);
+                    EXPECT_EQ(rc, -ETIMEDOUT);
                     slowest = std::max(slowest.load(), elapsed_ms(start));
                 });
             }
@@ -236,6 +246,40 @@ TEST(Edges, RedirectionsThatLeadNowhere) {
         EXPECT_EQ(put_one(client.get(), "ns", "k", "v"), -ENOTCONN);
         EXPECT_NE(text().find("cannot connect to redis://127.0.0.1:1"), std::string::npos) << text();
     }
+    // A redirection that names no node is the server's refusal.
+    for (const char* odd : {"-MOVED 1 nowhere\r\n", "-MOVED 1 :6379\r\n", "-MOVED 1 host:\r\n",
+                            "-ASK 1 host:63x9\r\n"}) {
+        FakeServer server(answering(odd));
+        const Place place(server.url());
+        Client client = make_client();
+        ASSERT_TRUE(client);
+        EXPECT_EQ(put_one(client.get(), "ns", "k", "v"), -EPROTO) << odd;
+        EXPECT_EQ(text(), std::string(odd + 1, std::strlen(odd) - 3));
+    }
+    {
+        // Asked to the node the slot moves to, which is not ready yet
+        // (TRYAGAIN), again and again until the deadline.
+        std::atomic<bool> asking{false};
+        int port = 0;
+        FakeServer::Behaviour moving;
+        moving.answer = [&](const FakeServer::Command& command) -> std::optional<std::string> {
+            if (command[0] == "ASKING") {
+                asking = true;
+                return std::string("+OK\r\n");
+            }
+            return asking.exchange(false) ? std::string("-TRYAGAIN slot half moved\r\n")
+                                           : "-ASK 1 127.0.0.1:" + std::to_string(port) + "\r\n";
+        };
+        FakeServer server(moving);
+        port = server.port();
+        const Place place(server.url());
+        Client client = make_client();
+        ASSERT_TRUE(client);
+        const auto start = Clock::now();
+        EXPECT_EQ(put_one(client.get(), "ns", "k", "v"), -ETIMEDOUT);
+        EXPECT_LT(elapsed_ms(start), kLatest);
+        EXPECT_NE(text(), "");
+    }
     // Sent back to itself again and again.
     FakeServer::Behaviour circling;
     int port = 0;
@@ -255,8 +299,12 @@ TEST(Edges, RedirectionsThatLeadNowhere) {
 // a text (or reads them as nothing stored), writes no record, and the
 // handle stays usable.
 TEST(Edges, AnswersThatAreNotTheStoresAreRefused) {
-    const char* answers[] = {":7\r\n",        "*0\r\n",           "$-1\r\n", "+OK\r\n",
-                             "*1\r\n:1\r\n", "*2\r\n$1\r\nx\r\n:1\r\n", "-ERR no\r\n", "?not the protocol\r\n"};
+    const char* answers[] = {
+        ":7\r\n", "*0\r\n", "$-1\r\n", "+OK\r\n", "*1\r\n:1\r\n", "*1\r\n$2\r\nxy\r\n", "*2\r\n$1\r\nx\r\n:1\r\n",
+        "*2\r\n$20\r\n01234567890123456789\r\n$1\r\n1\r\n", "*2\r\n*1\r\n$2\r\n3:\r\n*1\r\n$2\r\nxy\r\n",
+        "*2\r\n*1\r\n$2\r\n3:\r\n:1\r\n", "*4\r\n:1\r\n$1\r\nx\r\n$2\r\nxy\r\n:0\r\n",
+        "*4\r\n:1\r\n$1\r\nx\r\n$20\r\n01234567890123456789\r\n$1\r\n0\r\n", "-ERR no\r\n",
+        "?not the protocol\r\n"};
     for (const char* answer : answers) {
         FakeServer server(answering(answer));
         const Place place(server.url());
@@ -325,4 +373,192 @@ TEST(Edges, UrlsThatCannotBeUsedAreExplained) {
     const Place place("redis://127.0.0.1", "soon");
     EXPECT_EQ(make_client(), nullptr);
     EXPECT_NE(text().find("VELKSHARED_TIMEOUT_MS"), std::string::npos) << text();
+}
+
+// What a server answers to a connection's set-up: a refused password, user
+// or database is the server's refusal (EPROTO); a refused CONFIG is no
+// reason to give up; a server that says why and closes was not reached.
+TEST(Edges, SetUpAnswers) {
+    const struct {
+        const char* url_tail;
+        const char* first;  // the answer to the first set-up command
+        bool every;         // the answer to every one of them
+        int errno_value;    // 0: the create succeeds
+    } cases[] = {
+        {"", "-ERR unknown command 'CONFIG'", false, 0},
+        {"?db=3", "-ERR DB index is out of range", false, EPROTO},
+        {"", "-NOAUTH Authentication required.", true, EPROTO},
+        {"", "-ERR max number of clients reached", false, ENOTCONN},
+    };
+    for (const auto& c : cases) {
+        const bool closes = c.errno_value == ENOTCONN;
+        std::atomic<int> answered{0};
+        FakeServer::Behaviour setup;
+        setup.setup_too = true;
+        setup.answer = [&](const FakeServer::Command&) -> std::optional<std::string> {
+            if (answered++ == 0 || c.every) {
+                return std::string(c.first) + "\r\n";
+            }
+            return std::string(closes ? FakeServer::kClose : "+OK\r\n");
+        };
+        FakeServer server(setup);
+        const Place place(server.url() + c.url_tail);
+        errno = 0;
+        Client client = make_client();
+        EXPECT_EQ(client != nullptr, c.errno_value == 0) << c.first << ": " << text();
+        if (c.errno_value != 0) {
+            EXPECT_EQ(errno, c.errno_value) << c.first << ": " << text();
+            EXPECT_NE(text().find(c.first + 1), std::string::npos) << text();
+        }
+    }
+}
+
+// The program's own signal handlers (an interval timer) end no wait early.
+TEST(Edges, SignalsThatInterruptAWaitEndNoCall) {
+    struct sigaction ticking {};
+    ticking.sa_handler = [](int) {};  // no SA_RESTART: every wait is interrupted
+    struct sigaction before {};
+    ASSERT_EQ(sigaction(SIGALRM, &ticking, &before), 0);
+    const itimerval every_5ms{{0, 5000}, {0, 5000}};
+    setitimer(ITIMER_REAL, &every_5ms, nullptr);
+    FakeServer::Behaviour late = answering("*1\r\n$2\r\nhi\r\n");
+    late.late = milliseconds(200);
+    FakeServer server(late);
+    {
+        const Place place(server.url());
+        Client client = make_client();
+        ASSERT_TRUE(client) << text();
+        EXPECT_EQ(get_value(client.get(), "ns", "k"), "hi");
+    }
+    const itimerval off{};
+    setitimer(ITIMER_REAL, &off, nullptr);
+    sigaction(SIGALRM, &before, nullptr);
+}
+
+// A server that takes no more of a request, one whose queue of connections
+// is full, and one that never accepts: codes within the deadline.
+TEST(Edges, ServersThatTakeNothing) {
+    {
+        // It reads nothing at all: the set-up gets no answer.
+        FakeServer::Behaviour deaf;
+        deaf.never_read = true;
+        FakeServer server(deaf);
+        const Place place(server.url());
+        const auto start = Clock::now();
+        errno = 0;
+        EXPECT_EQ(make_client(), nullptr);
+        EXPECT_EQ(errno, ETIMEDOUT);
+        EXPECT_LT(elapsed_ms(start), kLatest);
+    }
+    {
+        // It answers the set-up, then answers nothing: a large value
+        // waits to go out, and the call ends at its deadline.
+        FakeServer server(FakeServer::Behaviour{});
+        const Place place(server.url());
+        Client client = make_client();
+        ASSERT_TRUE(client);
+        const auto start = Clock::now();
+        EXPECT_EQ(put_one(client.get(), "ns", "k", std::string(64 << 20, 'x')), -ETIMEDOUT);
+        EXPECT_LT(elapsed_ms(start), kLatest + 500);
+        EXPECT_NE(text().find("within 1000 ms"), std::string::npos) << text();
+    }
+    {
+        // Its queue holds one connection, which another client has taken:
+        // the create waits until the server accepts, within the deadline.
+        FakeServer::Behaviour slow;
+        slow.accept_after = milliseconds(300);
+        FakeServer server(slow);
+        const int other = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        const std::string path = server.url().substr(7);
+        std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+        ASSERT_EQ(::connect(other, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+        const Place place(server.url());
+        Client client = make_client();
+        EXPECT_TRUE(client) << text();
+        close(other);
+    }
+    {
+        // Over TCP, a server that never accepts: no connection in time.
+        FakeServer::Behaviour never;
+        never.accept_after = std::chrono::hours(1);
+        FakeServer server(never);
+        std::vector<int> others;
+        for (int i = 0; i < 4; ++i) {  // fill its queue, whatever the kernel allows
+            others.push_back(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+            sockaddr_in loopback{};
+            loopback.sin_family = AF_INET;
+            loopback.sin_port = htons(static_cast<uint16_t>(server.port()));
+            loopback.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            ::connect(others.back(), reinterpret_cast<sockaddr*>(&loopback), sizeof loopback);
+        }
+        const Place place("redis://127.0.0.1:" + std::to_string(server.port()), "500");
+        const auto start = Clock::now();
+        errno = 0;
+        EXPECT_EQ(make_client(), nullptr);
+        EXPECT_TRUE(errno == ENOTCONN || errno == ETIMEDOUT) << errno;
+        EXPECT_LT(elapsed_ms(start), 900);
+        for (const int fd : others) {
+            close(fd);
+        }
+    }
+}
+
+// Names that lead nowhere and a process with no descriptor left: -107 with
+// the reason.
+TEST(Edges, NoConnectionAndWhy) {
+    // A port nothing listens on, for every address of the name.
+    const int probe = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in loopback{};
+    loopback.sin_family = AF_INET;
+    loopback.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(probe, reinterpret_cast<sockaddr*>(&loopback), sizeof loopback);
+    socklen_t size = sizeof loopback;
+    getsockname(probe, reinterpret_cast<sockaddr*>(&loopback), &size);
+    const std::string closed_port = std::to_string(ntohs(loopback.sin_port));
+    close(probe);
+    const struct {
+        std::string url;
+        std::string says;
+    } cases[] = {
+        {"redis://no-such-host.invalid", "cannot find the server redis://no-such-host.invalid:6379"},
+        {"redis://localhost:" + closed_port, "cannot connect to redis://localhost:" + closed_port},
+        {"unix:///nowhere/velkshared.sock", "cannot connect to unix:///nowhere/velkshared.sock: No such file"},
+    };
+    for (const auto& c : cases) {
+        const Place place(c.url);
+        errno = 0;
+        EXPECT_EQ(make_client(), nullptr) << c.url;
+        EXPECT_EQ(errno, ENOTCONN) << c.url;
+        EXPECT_NE(text().find(c.says), std::string::npos) << text();
+    }
+    FakeServer server(FakeServer::Behaviour{});
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const Place place(server.url());
+        const rlimit none{3, 3};  // standard input, output and error only
+        setrlimit(RLIMIT_NOFILE, &none);
+        errno = 0;
+        const bool refused = make_client() == nullptr && errno == ENOTCONN &&
+                             text().find("Too many open files") != std::string::npos;
+        _exit(refused ? 0 : 1);
+    }
+    int status = -1;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
+// Clearing a store whose namespaces keep changing gives up after a while,
+// with a text; one answered with something else is refused.
+TEST(Edges, ClearingAStoreThatKeepsChanging) {
+    FakeServer::Behaviour changing;
+    changing.answer = [](const FakeServer::Command& command) -> std::optional<std::string> {
+        return std::string(command[0] == "HKEYS" ? "*1\r\n$1\r\na\r\n" : ":-1\r\n");
+    };
+    FakeServer server(changing);
+    const Place place(server.url());
+    EXPECT_EQ(velkshared_clear(nullptr, nullptr), -EPROTO);
+    EXPECT_NE(text().find("kept changing"), std::string::npos) << text();
 }

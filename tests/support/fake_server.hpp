@@ -42,6 +42,8 @@ public:
         std::chrono::milliseconds late{0};       // each request answered this late
         std::chrono::milliseconds drip{0};       // and its bytes this far apart
         std::string max_argument = "536870912";  // what CONFIG GET proto-max-bulk-len says
+        bool never_read = false;                 // accept, then read nothing at all
+        std::chrono::milliseconds accept_after{0};  // accept nothing before; its queue holds one
     };
 
     explicit FakeServer(Behaviour behaviour) : behaviour_(std::move(behaviour)) {
@@ -53,7 +55,8 @@ public:
         address.sun_family = AF_UNIX;
         std::strncpy(address.sun_path, path_.c_str(), sizeof address.sun_path - 1);
         bind(unix_fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        listen(unix_fd_, 16);
+        const int backlog = behaviour_.accept_after.count() > 0 ? 0 : 16;
+        listen(unix_fd_, backlog);
         tcp_fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_in loopback{};
         loopback.sin_family = AF_INET;
@@ -62,7 +65,7 @@ public:
         socklen_t size = sizeof loopback;
         getsockname(tcp_fd_, reinterpret_cast<sockaddr*>(&loopback), &size);
         port_ = ntohs(loopback.sin_port);
-        listen(tcp_fd_, 16);
+        listen(tcp_fd_, backlog);
         thread_ = std::thread([this] { serve(); });
     }
     ~FakeServer() {
@@ -90,6 +93,7 @@ public:
 
 private:
     void serve() {
+        pause(behaviour_.accept_after);
         while (!stop_) {
             pollfd both[2] = {{unix_fd_, POLLIN, 0}, {tcp_fd_, POLLIN, 0}};
             if (poll(both, 2, 20) <= 0) {
@@ -151,6 +155,10 @@ private:
             return;
         }
         if (behaviour_.close_at_once) {
+            return;
+        }
+        if (behaviour_.never_read) {
+            pause(std::chrono::hours(1));  // until the test ends
             return;
         }
         std::string input;

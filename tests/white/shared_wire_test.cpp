@@ -8,6 +8,7 @@
 
 #include "shared/codec.hpp"
 #include "shared/endpoint.hpp"
+#include "shared/scripts.hpp"
 
 using namespace velkshared;
 
@@ -78,6 +79,7 @@ TEST(SharedWire, UrlsSayWhereTheServerIs) {
         {"unix:///s?database=1", "db=N"},
         {"unix:///s?db=1x", "db=N"},
         {"unix:///a.sock,/b.sock", "unix:// URL"},
+        {"unix://user@/a.sock", "\":\""},
         {too_long, "longer than a socket address"},
     };
     for (const Refused& r : refused) {
@@ -96,6 +98,7 @@ TEST(SharedWire, PasswordsNeverShow) {
         {"unix://:s3cret@/run/r.sock", "unix://:***@/run/r.sock"},
         {"redis://host:6379", "redis://host:6379"},
         {"not a url at all", "not a url at all"},
+        {"redis://:s3cret@", "redis://:***@"},
     };
     for (const auto& [url, shown] : cases) {
         EXPECT_EQ(redacted(url), shown);
@@ -120,9 +123,10 @@ TEST(SharedWire, TheEnvironmentGivesDefaultsAndRefusesABadTimeOut) {
     EXPECT_EQ(settings->url, "unix:///x");
     EXPECT_EQ(settings->store, "s");
     EXPECT_EQ(settings->timeout.count(), 250);
-    settings = settings_from_environment("redis://given", "given");  // arguments win
+    settings = settings_from_environment("redis://given", "given", std::chrono::milliseconds(7));  // arguments win
     EXPECT_EQ(settings->url, "redis://given");
     EXPECT_EQ(settings->store, "given");
+    EXPECT_EQ(settings->timeout.count(), 7);
     for (const char* bad : {"0", "-5", "ten", "99999999999"}) {
         setenv("VELKSHARED_TIMEOUT_MS", bad, 1);
         EXPECT_FALSE(settings_from_environment(nullptr, nullptr)) << bad;
@@ -133,6 +137,9 @@ TEST(SharedWire, TheEnvironmentGivesDefaultsAndRefusesABadTimeOut) {
     // The hash tag holds any name, braces included; the empty name too.
     EXPECT_EQ(key_prefix("a{b}"), "velk:{617b627d}:");
     EXPECT_EQ(key_prefix(""), "velk:{-}:");
+    // Scripts run by the name the server gives them.
+    EXPECT_EQ(sha1_hex(""), "da39a3ee5e6b4b0d3255bfef95601890afd80709");
+    EXPECT_EQ(sha1_hex(std::string(1000, 'a')), "291e9a6c66994949b57ba5e650361e98fc36b1ba");
 }
 
 TEST(SharedWire, AttributesAndSettingsSurviveTheRoundTrip) {
