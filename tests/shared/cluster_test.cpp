@@ -205,9 +205,10 @@ TEST(Cluster, AStoresSlotMovesWhileAnotherProcessUsesIt) {
 
 TEST(Cluster, CtlListsTheStoresOfEveryMaster) {
     std::vector<std::string> stores;
+    std::vector<int> ports;
     for (int index = 0; index < 3; ++index) {
-        const int port = master_port(index);
-        stores.push_back(store_on("listed-" + std::to_string(port), port));
+        ports.push_back(master_port(index));
+        stores.push_back(store_on("listed-" + std::to_string(ports.back()), ports.back()));
     }
     for (const std::string& store : stores) {
         ASSERT_EQ(velkshared_clear(seed_url().c_str(), store.c_str()), 0);
@@ -223,9 +224,11 @@ TEST(Cluster, CtlListsTheStoresOfEveryMaster) {
         out += buffer;
     }
     EXPECT_EQ(pclose(pipe), 0);
-    for (const std::string& store : stores) {
-        EXPECT_NE(out.find("store \"" + store + "\": 1 namespace\n"), std::string::npos) << store << " in\n"
-                                                                                         << out;
+    // Each on the master that holds it.
+    for (std::size_t i = 0; i < stores.size(); ++i) {
+        const std::string line =
+            "store \"" + stores[i] + "\": 1 namespace, on redis://127.0.0.1:" + std::to_string(ports[i]) + "\n";
+        EXPECT_NE(out.find(line), std::string::npos) << line << " in\n" << out;
     }
 }
 

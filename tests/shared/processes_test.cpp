@@ -14,6 +14,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
+#include <optional>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -469,8 +471,12 @@ std::pair<int, std::string> ctl(const std::string& arguments) {
     FILE* pipe = popen((std::string(VELKSHARED_TEST_CTL) + " " + arguments + " 2>&1").c_str(), "r");
     std::string out;
     char buffer[512];
-    while (pipe != nullptr && std::fgets(buffer, sizeof buffer, pipe) != nullptr) {
-        out += buffer;
+    while (pipe != nullptr) {
+        const std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe);
+        if (n == 0) {
+            break;
+        }
+        out.append(buffer, n);
     }
     const int status = pipe != nullptr ? pclose(pipe) : -1;
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
@@ -506,14 +512,13 @@ TEST(Ctl, ShowsClearsAndListsAStore) {
     EXPECT_NE(out.find("\"user:1\": 3 bytes, tag 7, replicas 3, metadata \"team\"=\"blue\", value \"abc\""),
               std::string::npos)
         << out;
-    EXPECT_NE(out.find("\"user:2\": 3 bytes, tag 0, replicas 1, value \"\\x01\\x0a\\\"\""), std::string::npos)
-        << out;
+    EXPECT_NE(out.find("\"user:2\": 3 bytes, tag 0, replicas 1, value \"\\x01\\n\\\"\""), std::string::npos) << out;
     std::tie(status, out) = ctl("show " + where + " --keys sessions");
     EXPECT_EQ(out.find("value"), std::string::npos) << out;  // values only when asked for
 
     std::tie(status, out) = ctl("stores");
     EXPECT_EQ(status, 0) << out;
-    EXPECT_NE(out.find("store \"" + store + "\": 2 namespaces"), std::string::npos) << out;
+    EXPECT_NE(out.find("store \"" + store + "\": 2 namespaces\n"), std::string::npos) << out;
 
     std::tie(status, out) = ctl("clear " + where);
     EXPECT_EQ(status, 0) << out;
@@ -521,31 +526,121 @@ TEST(Ctl, ShowsClearsAndListsAStore) {
     EXPECT_EQ(velk_list_namespaces(client.get(), nullptr, 0, &total), 0);
     EXPECT_EQ(total, 0);
     std::tie(status, out) = ctl("show " + where);
-    EXPECT_NE(out.find("0 namespaces"), std::string::npos) << out;
+    EXPECT_NE(out.find("no namespaces (a mistyped --store is the usual cause"), std::string::npos) << out;
 }
 
-TEST(Ctl, ExitStatusesSayWhatWentWrong) {
-    struct Case {
+namespace {
+
+// The member at `path` of velkshared-ctl's JSON, read back by a JSON parser
+// (CMake's); nothing when the output is no JSON or has no such member.
+std::optional<std::string> json_member(const std::string& json, const std::string& path) {
+    const std::string in = std::string(VELKSHARED_TEST_WORK) + "/ctl.json";
+    const std::string out = in + ".member";
+    std::ofstream(in) << json;
+    std::remove(out.c_str());
+    const std::string command = std::string(VELKSHARED_TEST_CMAKE) + " -DIN='" + in + "' -DOUT='" + out +
+                                "' '-DPATH=" + path + "' -P " + VELKSHARED_TEST_JSON_GET + " > /dev/null 2>&1";
+    if (std::system(command.c_str()) != 0) {
+        return std::nullopt;
+    }
+    std::ifstream member(out);
+    return std::string(std::istreambuf_iterator<char>(member), {});
+}
+
+}  // namespace
+
+// What velkshared-ctl shows of entries with every kind of byte, cut values,
+// its JSON read back, and its answers to a missing entry or namespace.
+TEST(Ctl, OutputTable) {
+    const std::string store = unique_store("ctl-output");
+    ASSERT_EQ(velkshared_clear(nullptr, store.c_str()), 0);
+    Client client = client_on(store);
+    const std::string text = "hello\nworld\t\"q\" \\ \xc3\xa9";
+    const std::string bytes("\x01" "a\x02z\xff\0", 6);
+    ASSERT_EQ(put(client.get(), "ns",
+                  {PutSpec{"text", text, {{"by", "the \"writer\""}}, 4, 2}, PutSpec{"bytes", bytes},
+                   PutSpec{"long", std::string(1000, 'L')}}),
+              VELK_OK);
+    const std::string where = " --store '" + store + "'";
+    const struct {
+        std::string arguments;
+        int status;
+        std::string says;  // in the output
+        std::string path;  // with --json: this member ...
+        std::string is;    // ... holds this
+    } cases[] = {
+        {"get ns text", 0, "key \"text\": 20 bytes, tag 4, replicas 2, metadata \"by\"=\"the \\\"writer\\\"\", "
+                           "value \"hello\\nworld\\t\\\"q\\\" \\\\ \xc3\xa9\"", "", ""},
+        {"get ns bytes", 0, "value \"\\001a\\x02z\\xff\\x00\"", "", ""},
+        {"get ns long", 0, "\" (744 more bytes not shown)", "", ""},
+        {"get ns long --max-bytes 10", 0, "value \"LLLLLLLLLL\" (990 more bytes not shown)", "", ""},
+        {"get ns long --max-bytes 0", 0, std::string(1000, 'L') + "\"\n", "", ""},
+        {"get ns bytes --raw", 0, bytes, "", ""},
+        {"get ns missing", 1, "no key \"missing\" in namespace \"ns\"", "", ""},
+        {"get elsewhere k", 1, "no namespace \"elsewhere\"", "", ""},
+        {"get ns text --json", 0, "", "value", text},
+        {"get ns text --json", 0, "", "metadata;0;value", "the \"writer\""},
+        {"get ns bytes --json", 0, "", "value_base64", "AWECev8A"},
+        {"get ns long --json --max-bytes 1", 0, "", "value_bytes_left", "999"},
+        {"show --keys ns --json", 0, "", "keys;2;key", "text"},
+        // (CMake's texts end at a NUL byte: the value's last byte is not seen.)
+        {"show --keys ns --values --json", 0, "", "keys;0;value", bytes.substr(0, 4) + "\xef\xbf\xbd"},
+        {"show --json", 0, "", "namespaces;0;used_bytes", "1026"},
+        {"stores --json", 0, "", "url", std::getenv("VELKSHARED_URL")},
+        {"show --store nothing-here", 0, "no namespaces (a mistyped --store is the usual cause", "", ""},
+        {"show --store nothing-here --json", 0, "", "namespaces", "[]"},
+    };
+    for (const auto& c : cases) {
+        const bool json = c.arguments.find("--json") != std::string::npos;
+        const std::string arguments = c.arguments + (c.arguments.find("--store") == std::string::npos &&
+                                                             c.arguments.rfind("stores", 0) != 0
+                                                         ? where
+                                                         : "");
+        const auto [status, out] = ctl(arguments);
+        EXPECT_EQ(status, c.status) << arguments << ": " << out;
+        EXPECT_NE(out.find(c.says), std::string::npos) << arguments << ": " << out;
+        if (json) {
+            EXPECT_EQ(json_member(out, c.path), c.is) << arguments << ": " << out;
+        }
+    }
+    EXPECT_EQ(velkshared_clear(nullptr, store.c_str()), 0);
+}
+
+TEST(Ctl, BadUsageSaysWhichArgument) {
+    const struct {
         const char* arguments;
         int status;
         const char* says;
     } cases[] = {
-        {"--help", 0, "usage: velkshared-ctl"},
-        {"", 2, "usage:"},
-        {"frobnicate", 2, "usage:"},
-        {"show --keys", 2, "usage:"},
-        {"show --values", 2, "usage:"},
-        {"stores --store x", 2, "usage:"},
-        {"show --url http://nowhere", 2, "not a server URL"},
+        {"--help", 0, "usage: velkshared-ctl COMMAND"},
+        {"", 2, "no command given"},
+        {"frobnicate", 2, "unknown command 'frobnicate'"},
+        {"show --keys", 2, "--keys needs a value"},
+        {"show --values", 2, "--values goes with --keys NS"},
+        {"show --valeus", 2, "'--valeus' is not an option of show"},
+        {"show extra", 2, "'extra' is not an argument of show"},
+        {"show --max-bytes many", 2, "--max-bytes needs a number of bytes, not 'many'"},
+        {"stores --store x", 2, "--store is not an option of stores"},
+        {"get ns", 2, "get takes a namespace and a key"},
+        {"get ns k --raw --json", 2, "--raw and --json do not go together"},
+        {"show --url http://nowhere", 2, "not a server URL: http://nowhere: the scheme is not supported"},
         {"show --url unix:///nowhere/velkshared.sock", 1, "cannot reach the server at unix:///nowhere"},
         {"clear --url unix:///nowhere/velkshared.sock", 1, "cannot clear store"},
         {"show --keys no-such-namespace --store nothing-here", 1, "no namespace \"no-such-namespace\""},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         const auto [status, out] = ctl(c.arguments);
         EXPECT_EQ(status, c.status) << c.arguments << ": " << out;
         EXPECT_NE(out.find(c.says), std::string::npos) << c.arguments << ": " << out;
+        if (c.status == 2) {
+            EXPECT_NE(out.find("usage: velkshared-ctl show|get|clear|stores"), std::string::npos) << out;
+        }
     }
+    setenv("VELKSHARED_TIMEOUT_MS", "never", 1);
+    const auto [status, out] = ctl("show");
+    unsetenv("VELKSHARED_TIMEOUT_MS");
+    EXPECT_EQ(status, 2);
+    EXPECT_NE(out.find("VELKSHARED_TIMEOUT_MS is not a number"), std::string::npos) << out;
 }
 
 // A password and a database number in the URL are used; a wrong password
