@@ -5,7 +5,7 @@
  * several processes and machines share.
  *
  * libvelkshared.so.0 exports the 28 velk_ functions of velkmock.h and the
- * two velkshared_ calls below. Every call behaves as libvelkmock.so.0's does
+ * three velkshared_ calls below. Every call behaves as libvelkmock.so.0's does
  * (the same argument rules and their order, codes, records, texts, low-level
  * layer, node table and metrics) except in these points:
  *
@@ -46,7 +46,8 @@
  * `redis://127.0.0.1:6379`): USER signs in as a user of the server's access
  * lists, a password alone as its default user; several nodes are nodes of
  * one cluster, tried in order. A socket path must fit in a socket address
- * (107 bytes). The configuration record of velk_client_create stays unread.
+ * (107 bytes). The configuration record of velk_client_create stays unread;
+ * velkshared_client_create() takes the same settings from a record instead.
  *
  * @par Time-out
  * VELKSHARED_TIMEOUT_MS bounds each call as a whole: connecting, signing
@@ -89,6 +90,32 @@
 #ifdef __cplusplus
 extern "C" {
 #endif
+
+/**
+ * Where a handle's store is, given in code: one process may hold handles on
+ * several stores and servers without touching the environment. A field
+ * left at zero (or NULL) falls back to its variable, then to its default.
+ * Initialise it whole (`velkshared_options_t options = {0};`), then set
+ * what you need.
+ */
+typedef struct velkshared_options_t {
+    const char* url;      /**< As VELKSHARED_URL; NULL: the variable, then redis://127.0.0.1:6379. */
+    const char* store;    /**< The store's name; NULL: VELKSHARED_STORE, then "default". */
+    int64_t timeout_ms;   /**< The time-out of each call; 0: VELKSHARED_TIMEOUT_MS, then 5000. */
+    uint64_t reserved[4]; /**< Zero: room for the fields of later versions. */
+} velkshared_options_t;
+
+/**
+ * Makes a handle on the store that `options` names, as velk_client_create()
+ * does from the variables. The record is copied: nothing of it is kept.
+ * Safe to call from any thread, with other creates running.
+ * @param options The store, server and time-out; NULL: as all left unset.
+ * @return A handle (released with velk_client_destroy()), or NULL with
+ *         errno set as for velk_client_create() (EINVAL also for a negative
+ *         time-out or one over a day, and for a reserved field that is not
+ *         zero), and velkshared_last_error() saying why.
+ */
+VELKSHARED_API velk_client* velkshared_client_create(const velkshared_options_t* options);
 
 /**
  * Removes every namespace and entry of a store, for test set-up and

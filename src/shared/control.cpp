@@ -5,10 +5,13 @@
 #include <string>
 #include <vector>
 
+#include "client/barrier.hpp"
 #include "shared/admin.hpp"
 #include "shared/connection.hpp"
 #include "shared/transport.hpp"
 #include "shared/endpoint.hpp"
+#include "shared/shared_store.hpp"
+#include "topology/node_table.hpp"
 #include "velkshared.h"
 
 extern "C" {
@@ -29,6 +32,28 @@ VELKSHARED_API int velkshared_clear(const char* url, const char* store) {
         velkshared::set_last_error("out of memory");
         return -ENOMEM;
     }
+}
+
+VELKSHARED_API velk_client* velkshared_client_create(const velkshared_options_t* options) {
+    static constexpr velkshared_options_t kUnset{};
+    const velkshared_options_t& given = options != nullptr ? *options : kUnset;
+    if (given.timeout_ms < 0 || given.timeout_ms > 86400000) {
+        velkshared::set_last_error("the time-out is not a number of milliseconds from 0 to 86400000");
+        errno = EINVAL;
+        return nullptr;
+    }
+    for (const uint64_t field : given.reserved) {
+        if (field != 0) {
+            // Fields of a later version this library does not know.
+            velkshared::set_last_error("a reserved field of the options is not zero");
+            errno = EINVAL;
+            return nullptr;
+        }
+    }
+    return velk::guarded([&]() -> velk_client* {
+        return velkshared::open_client(given.url, given.store, std::chrono::milliseconds(given.timeout_ms),
+                                       velk::make_nodes());
+    });
 }
 
 VELKSHARED_API const char* velkshared_last_error(void) {

@@ -19,6 +19,7 @@
 #include "shared/connection.hpp"
 #include "shared/endpoint.hpp"
 #include "shared/scripts.hpp"
+#include "shared/shared_store.hpp"
 
 // The handle of the shared store: the node table every handle carries, the
 // store's key prefix and the connection.
@@ -81,26 +82,36 @@ NamespaceView view_of(std::string_view name, const velkshared::Settings& setting
 
 }  // namespace
 
-namespace store {
+}  // namespace velk
 
-velk_client* open(std::vector<velk_node_info_t>&& nodes) {
+namespace velkshared {
+
+velk_client* open_client(const char* url, const char* store, std::chrono::milliseconds timeout,
+                         std::vector<velk_node_info_t>&& nodes) {
     std::string why;
-    const auto settings = velkshared::settings_from_environment(nullptr, nullptr, {}, &why);
-    auto seeds = settings ? velkshared::parse_url(settings->url, &why) : std::nullopt;
+    const auto settings = settings_from_environment(url, store, timeout, &why);
+    auto seeds = settings ? parse_url(settings->url, &why) : std::nullopt;
     if (!seeds) {
-        velkshared::set_last_error(settings ? "VELKSHARED_URL " + velkshared::redacted(settings->url) + ": " + why
-                                            : why);
+        set_last_error(settings ? "the URL " + redacted(settings->url) + ": " + why : why);
         errno = EINVAL;
         return nullptr;
     }
-    auto client = std::make_unique<velk_client>(std::move(*seeds), settings->timeout,
-                                                velkshared::key_prefix(settings->store));
+    auto client = std::make_unique<velk_client>(std::move(*seeds), settings->timeout, key_prefix(settings->store));
     client->nodes = std::move(nodes);
     if (const int status = client->connection.open(); status != 0) {
         errno = -status;
         return nullptr;
     }
     return client.release();
+}
+
+}  // namespace velkshared
+
+namespace velk {
+namespace store {
+
+velk_client* open(std::vector<velk_node_info_t>&& nodes) {
+    return velkshared::open_client(nullptr, nullptr, {}, std::move(nodes));
 }
 
 void close(velk_client* client) noexcept {

@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -17,6 +18,7 @@
 #include <iterator>
 #include <optional>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <utility>
 #include <vector>
@@ -159,6 +161,71 @@ TEST(Sharing, BadPlacesAreRefusedAtCreate) {
     EXPECT_EQ(velk_client_create(&config), nullptr);
     EXPECT_EQ(errno, ENOTCONN);
     EXPECT_EQ(velkshared_clear(nullptr, "x"), -ENOTCONN);
+}
+
+// Handles configured in code: two stores on each of two servers in one
+// process, made and used from several threads at once, without a variable
+// set between creates; fields left unset fall back to the variables; a
+// first node that is down leaves the next to serve.
+TEST(Sharing, HandlesConfiguredInCode) {
+    PrivateServer other("options");
+    ASSERT_TRUE(other.start());
+    const std::string servers[] = {std::getenv("VELKSHARED_URL"), other.url()};
+    const std::string stores[] = {unique_store("options-a"), unique_store("options-b")};
+    for (const std::string& server : servers) {
+        for (const std::string& store : stores) {
+            ASSERT_EQ(velkshared_clear(server.c_str(), store.c_str()), 0);
+        }
+    }
+    std::vector<std::thread> threads;
+    std::atomic<int> failures{0};
+    for (int t = 0; t < 8; ++t) {
+        threads.emplace_back([&, t] {
+            const std::string& server = servers[t % 2];
+            const std::string& store = stores[(t / 2) % 2];
+            velkshared_options_t options = {};
+            options.url = server.c_str();
+            options.store = store.c_str();
+            const Client client(velkshared_client_create(&options));
+            const std::string mine = std::to_string(t % 4);
+            failures += client && put_one(client.get(), "ns", "k", mine) == VELK_OK &&
+                                get_value(client.get(), "ns", "k") == mine
+                            ? 0
+                            : 1;
+        });
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    EXPECT_EQ(failures.load(), 0);
+    // Unset fields: the variables (the fixture's server), then the defaults.
+    setenv("VELKSHARED_STORE", stores[1].c_str(), 1);
+    const Client from_variables(velkshared_client_create(nullptr));
+    ASSERT_TRUE(from_variables) << velkshared_last_error();
+    EXPECT_EQ(get_value(from_variables.get(), "ns", "k"), "2");
+    velkshared_options_t options = {};
+    options.url = servers[1].c_str();
+    const Client on_other(velkshared_client_create(&options));
+    ASSERT_TRUE(on_other) << velkshared_last_error();
+    EXPECT_EQ(get_value(on_other.get(), "ns", "k"), "3");
+    // Several nodes: the first is down, the second serves.
+    const std::string seeds = "unix:///nowhere/first.sock," + servers[1];
+    options.url = seeds.c_str();
+    const Client second(velkshared_client_create(&options));
+    ASSERT_TRUE(second) << velkshared_last_error();
+    EXPECT_EQ(get_value(second.get(), "ns", "k"), "3");
+    // Options this library cannot use.
+    options.url = nullptr;
+    options.timeout_ms = -1;
+    errno = 0;
+    EXPECT_EQ(velkshared_client_create(&options), nullptr);
+    EXPECT_EQ(errno, EINVAL);
+    options.timeout_ms = 0;
+    options.reserved[3] = 1;
+    errno = 0;
+    EXPECT_EQ(velkshared_client_create(&options), nullptr);
+    EXPECT_EQ(errno, EINVAL);
+    EXPECT_NE(std::string(velkshared_last_error()).find("reserved"), std::string::npos);
 }
 
 // Writers in several processes put one version into all their keys per
