@@ -1,7 +1,8 @@
 # SPDX-License-Identifier: MIT
 # Installation and packages. Two components: "runtime" (the versioned
 # libraries and their SONAME links) and "development" (headers, .so links,
-# CMake package, pkg-config files, velkfault-run). Every installed path is relative to the prefix,
+# CMake package, pkg-config files, velkfault-run), and the same two for the
+# shared store. Every installed path is relative to the prefix,
 # so the tree can be installed, or unpacked, anywhere.
 include(CMakePackageConfigHelpers)
 
@@ -30,11 +31,15 @@ if(VELKMOCK_HAVE_SHARED)
     INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
   install(FILES include/velkshared.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT shared_development)
   install(TARGETS velkshared_ctl RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT shared_development)
+  # Throwaway servers for tests, and the CTest fixtures around them.
+  install(PROGRAMS tools/velkshared-server DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT shared_development)
+  install(FILES cmake/VelksharedTestServer.cmake DESTINATION ${VELKMOCK_CMAKE_DIR} COMPONENT shared_development)
   install(EXPORT velksharedTargets NAMESPACE velkmock:: DESTINATION ${VELKMOCK_CMAKE_DIR}
     COMPONENT shared_development)
 endif()
 configure_package_config_file(cmake/velkmockConfig.cmake.in
-  ${PROJECT_BINARY_DIR}/velkmockConfig.cmake INSTALL_DESTINATION ${VELKMOCK_CMAKE_DIR})
+  ${PROJECT_BINARY_DIR}/velkmockConfig.cmake INSTALL_DESTINATION ${VELKMOCK_CMAKE_DIR}
+  PATH_VARS CMAKE_INSTALL_BINDIR)
 # While the major version is 0, a new minor release may break the
 # interface, so only the same major.minor counts as compatible.
 write_basic_package_version_file(${PROJECT_BINARY_DIR}/velkmockConfigVersion.cmake
