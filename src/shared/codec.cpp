@@ -49,12 +49,13 @@ bool take_text(std::string_view& in, std::string& text) {
 }  // namespace
 
 void encode_attributes(const velk::PutRecord& record, std::size_t length, std::string& out) {
-    out += std::to_string(length);
-    out += ':';
+    char digits[24];
+    out.append(digits, std::to_chars(digits, digits + sizeof digits, length).ptr);
     const std::size_t pairs = record.metadata.kept();
     if (record.tag == 0 && record.replica_count == 1 && pairs == 0) {
         return;
     }
+    out += ':';
     put_le<std::uint32_t>(out, record.tag);
     put_le<std::int32_t>(out, record.replica_count);
     put_le<std::uint32_t>(out, static_cast<std::uint32_t>(pairs));
@@ -67,7 +68,7 @@ void encode_attributes(const velk::PutRecord& record, std::size_t length, std::s
 }
 
 std::size_t attributes_size(const velk::PutRecord& record, std::size_t length) noexcept {
-    std::size_t size = 2;  // a digit and ":"
+    std::size_t size = 1;  // a digit
     for (std::size_t rest = length; rest >= 10; rest /= 10) {
         ++size;
     }
@@ -75,7 +76,7 @@ std::size_t attributes_size(const velk::PutRecord& record, std::size_t length) n
     if (record.tag == 0 && record.replica_count == 1 && pairs == 0) {
         return size;
     }
-    size += 12;
+    size += 13;  // ":", tag, replica count, pairs
     record.metadata.for_each([&size](std::string_view key, std::string_view value) {
         size += 8 + key.size() + value.size();
     });
@@ -84,18 +85,15 @@ std::size_t attributes_size(const velk::PutRecord& record, std::size_t length) n
 
 bool decode_attributes(std::string_view bytes, Attributes& out) {
     out = Attributes{};
-    const auto colon = bytes.find(':');
-    if (colon == std::string_view::npos || colon == 0) {
+    const auto [end, error] = std::from_chars(bytes.data(), bytes.data() + bytes.size(), out.length);
+    if (error != std::errc() || end == bytes.data() || (end != bytes.data() + bytes.size() && *end != ':')) {
         return false;
     }
-    const auto [end, error] = std::from_chars(bytes.data(), bytes.data() + colon, out.length);
-    if (error != std::errc() || end != bytes.data() + colon) {
-        return false;
+    bytes.remove_prefix(static_cast<std::size_t>(end - bytes.data()));
+    if (bytes.size() <= 1) {
+        return true;  // the common entry: "LENGTH", or "LENGTH:" as 0.1.0 wrote it
     }
-    bytes.remove_prefix(colon + 1);
-    if (bytes.empty()) {
-        return true;
-    }
+    bytes.remove_prefix(1);
     std::uint32_t pairs = 0;
     if (!take_le(bytes, out.tag) || !take_le(bytes, out.replica_count) || !take_le(bytes, pairs) ||
         pairs > bytes.size() / 8) {

@@ -3,11 +3,13 @@
 // bytes the server keeps. Both are opaque to the server's scripts, which
 // only store and return them; little-endian, length-prefixed.
 //
-//   attributes: the value's length in decimal and ":" (so that a script can
-//               read an entry's length without touching its value), then
-//               nothing (tag 0, replica count 1, no metadata: the common
-//               case) or u32 tag, i32 replica count, u32 pairs, then per
-//               pair u32 key length, key, u32 value length, value
+//   attributes: the value's length in decimal (so that a script can read
+//               an entry's length without touching its value), alone for
+//               the common entry (tag 0, replica count 1, no metadata),
+//               else ":", u32 tag, i32 replica count, u32 pairs, then per
+//               pair u32 key length, key, u32 value length, value. (A
+//               store of 0.1.0 wrote "LENGTH:" for the common entry: read
+//               the same.)
 //   settings:   i64 capacity, f64 policy parameter (its bits), policy text
 #pragma once
 

@@ -160,7 +160,7 @@ int Connection::connect(Link& link, const Endpoint& node, const Deadline& deadli
 }
 
 int Connection::ensure(const Deadline& deadline, bool may_restart) {
-    if (link_.is_open() && (link_.owner() != getpid() || link_.stale())) {
+    if (link_.is_open() && (link_.owner() != getpid() || (link_.probe_before_use() && link_.stale()))) {
         // A child after fork() leaves its parent's socket alone; a server
         // that closed its side since the last call (it restarted, or
         // dropped an idle client) is found now, not after a request has
@@ -198,11 +198,19 @@ int Connection::perform(const Request& request, Reply& reply, const Deadline& de
     constexpr int kMostRedirections = 16;
     auto pause = std::chrono::milliseconds(2);
     int redirections = 0;
+    bool resent = false;
     for (;;) {
         if (const int status = ensure(deadline, redirections == 0); status != 0) {
             return status;
         }
         int status = exchange(link_, nullptr, request, reply, deadline);
+        if (status == -ENOTCONN && !resent) {
+            // The server had closed the connection (it restarted, or dropped
+            // an idle client) and took nothing of the request: it goes out
+            // once more, on a new connection.
+            resent = true;
+            continue;
+        }
         if (status == -EPROTO && script != nullptr && link_.is_open() && begins(last_error(), "NOSCRIPT")) {
             // The server's script cache was flushed (or never had it): the
             // script did not run, so loading it and repeating is safe.
@@ -291,6 +299,17 @@ int Connection::transaction(const std::vector<Command>& commands, Reply& reply) 
         return -EPROTO;
     }
     return status;
+}
+
+int Connection::call(velk::FunctionRef<void(Request&)> build, Reply& reply, const std::string* script) {
+    const Deadline deadline(timeout_);
+    if (!lock(deadline)) {
+        return -ETIMEDOUT;
+    }
+    const std::lock_guard guard(lock_, std::adopt_lock);
+    request_.clear();
+    build(request_);
+    return perform(request_, reply, deadline, script);
 }
 
 int Connection::command(const Command& args, Reply& reply) {

@@ -20,6 +20,7 @@
 #include <string_view>
 #include <vector>
 
+#include "client/store.hpp"
 #include "shared/endpoint.hpp"
 #include "shared/transport.hpp"
 
@@ -69,6 +70,13 @@ public:
     // while queueing aborts the whole transaction: nothing ran.
     int transaction(const std::vector<Command>& commands, Reply& reply);
 
+    // The commands `build` writes into the connection's own request (kept
+    // from call to call, so a call allocates nothing once it has grown),
+    // with the lock held: calls on one handle take turns anyway. 0 with the
+    // last command's answer in `reply`, or a code. `script`: the body of a
+    // script the request runs by name (EVALSHA), loaded on NOSCRIPT.
+    int call(velk::FunctionRef<void(Request&)> build, Reply& reply, const std::string* script = nullptr);
+
     // The largest argument the server takes (its proto-max-bulk-len), as
     // the last connection found it.
     [[nodiscard]] long long max_argument() const noexcept { return max_argument_.load(std::memory_order_relaxed); }
@@ -94,6 +102,7 @@ private:
     std::chrono::milliseconds timeout_;
     std::timed_mutex lock_;
     Link link_;
+    Request request_;  // call()'s, reused
     std::atomic<long long> max_argument_{512LL * 1024 * 1024};
 };
 

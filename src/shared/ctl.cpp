@@ -18,6 +18,7 @@
 #include "shared/codec.hpp"
 #include "shared/connection.hpp"
 #include "shared/endpoint.hpp"
+#include "shared/scripts.hpp"
 
 namespace {
 
@@ -434,9 +435,12 @@ int show_namespaces(Connection& connection, const Place& place, const Options& o
     for (const auto& [name, bytes] : settings_of) {
         Settings settings;
         decode_settings(bytes, settings);
+        // Every entry has its attributes; the hash also holds the field
+        // that keeps it a hash table (scripts.hpp), once a put wrote it.
+        const std::string attrs = place.prefix + "a:" + hex(name);
         const long long entries =
-            ask_for(connection, {"HLEN", place.prefix + "a:" + hex(name)}, place.url, REDIS_REPLY_INTEGER, "HLEN")
-                ->integer;
+            ask_for(connection, {"HLEN", attrs}, place.url, REDIS_REPLY_INTEGER, "HLEN")->integer -
+            ask_for(connection, {"HEXISTS", attrs, kTableField}, place.url, REDIS_REPLY_INTEGER, "HEXISTS")->integer;
         const auto it = used_of.find(name);
         const std::string used = it != used_of.end() ? it->second : "0";
         char parameter[32];
@@ -474,6 +478,7 @@ int show_keys(Connection& connection, const Place& place, const Options& options
         cursor.assign(page->element[0]->str, page->element[0]->len);
         attributes.merge(as_map(page->element[1]));
     } while (cursor != "0");
+    attributes.erase(std::string(kTableField));
     std::vector<Entry> entries;
     for (const auto& [key, bytes] : attributes) {
         Entry& entry = entries.emplace_back(Entry{key, decoded(bytes, key), std::nullopt});

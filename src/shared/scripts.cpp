@@ -103,15 +103,11 @@ ScriptText named(std::string body) {
     return ScriptText{std::move(body), std::move(name)};
 }
 
-const std::string kPut = assemble_script("#!lua", kPutBody);
 const ScriptText kWrite = named(assemble_script("#!lua", kWriteBody));
 const ScriptText kRead = named(assemble_script("#!lua flags=no-writes", kReadBody));
 
 }  // namespace
 
-const std::string& put_script() {
-    return kPut;
-}
 const ScriptText& write_script() {
     return kWrite;
 }

@@ -3,12 +3,15 @@
 // call that touches a store is one atomic step for every client of it:
 //
 //   put                 MULTI, the put script (old lengths read, used bytes
-//                       and the namespace written), HSET of the attributes,
-//                       HSET of the values, EXEC
+//                       and the namespace written), HSET of the values,
+//                       HSET of the attributes, EXEC
 //   get, get-into       HMGET of the values (and of the attributes, in one
 //                       MULTI/EXEC, when a filter needs the metadata)
 //   query               HMGET of the attributes
-//   delete, namespaces  one run of a script
+//   delete              MULTI, the delete script (old lengths read, used
+//                       bytes written), HDEL of the values, HDEL of the
+//                       attributes, EXEC
+//   namespace calls     one run of a script
 //
 // The server does not roll back, so each script does every check and read
 // before its first write, and a transaction holds only commands that cannot
@@ -19,12 +22,22 @@
 //   PREFIX.."ns"          hash: namespace name -> settings (codec.hpp)
 //   PREFIX.."used"        hash: namespace name -> sum of its value lengths
 //   PREFIX.."v:"..hex(ns) hash: key -> value
-//   PREFIX.."a:"..hex(ns) hash: key -> attributes (every entry has one; they
-//                         begin with the value's length, codec.hpp)
+//   PREFIX.."a:"..hex(ns) hash: key -> attributes (every entry has them;
+//                         they begin with the value's length, codec.hpp)
 //
-// The writer carries no flags, so a server over its memory limit refuses it
-// before it runs (nothing is written); the reader is flagged no-writes, so
-// it still runs there.
+// Each entry hash also holds kTableField (below). Values never pass
+// through a script (the server converts every byte that does), and a
+// script takes the keys once: each argument and each call of a script costs
+// the server more than a plain command does.
+//
+// The put and delete scripts travel whole with each call (EVAL): inside a
+// transaction a script missing from the server's cache would fail only
+// after the values were set. They are small, so sending and hashing them
+// costs little. The others run by name (EVALSHA) on their own, loaded again
+// after NOSCRIPT.
+// The writers carry no flags, so a server over its memory limit refuses
+// them before they run (nothing is written); the reader is flagged
+// no-writes, so it still runs there.
 #pragma once
 
 #include <string>
@@ -32,54 +45,92 @@
 
 namespace velkshared {
 
-// What both scripts share: their keys and helpers.
+// A field that no key can name (keys are C texts: no NUL byte), in each
+// entry hash, with a value longer than the server keeps in a compact
+// listpack (64 bytes): the server then keeps the hash as a hash table from
+// its first write on. A listpack costs a scan for each field, and a batch
+// touches 64 of them. (Hashes written by 0.1.0 have none, until a put.)
+inline constexpr std::string_view kTableField{"\0", 1};
+inline constexpr std::string_view kTableValue =
+    "velkshared: this field keeps the hash a hash table, which a batch reads faster";
+
+// The bookkeeping of a put, run first in its transaction. KEYS: the
+// namespaces, the used bytes, the entry attributes; ARGV: the namespace,
+// its default settings, the sum of the new lengths, then the batch's keys,
+// each once. Only what needs a read goes through here (the old lengths);
+// the same transaction sets the values and attributes with plain HSETs.
+inline constexpr const char* kPutScript = R"lua(#!lua
+redis.call('HSETNX', KEYS[1], ARGV[1], ARGV[2])
+local d = tonumber(ARGV[3])
+for i = 4, #ARGV, 1000 do
+  local old = redis.call('HMGET', KEYS[3], unpack(ARGV, i, math.min(i + 999, #ARGV)))
+  for j = 1, #old do
+    local a = old[j]
+    if a then
+      d = d - (tonumber(a) or tonumber(string.match(a, '^%d+')))
+    end
+  end
+end
+if d ~= 0 then
+  redis.call('HINCRBY', KEYS[2], ARGV[1], d)
+end
+return 0
+)lua";
+
+// The bookkeeping of a delete, run first in its transaction. KEYS: the
+// namespaces, the used bytes, the entry attributes; ARGV: the namespace,
+// then the keys, each once. Answers -1 without the namespace, else a text
+// of "1" (it was there) or "0" per key. The same transaction then removes
+// the keys from the values and the attributes with plain HDELs.
+inline constexpr const char* kDeleteScript = R"lua(#!lua
+if redis.call('HEXISTS', KEYS[1], ARGV[1]) == 0 then
+  return -1
+end
+local removed, d = {}, 0
+for i = 2, #ARGV, 1000 do
+  local old = redis.call('HMGET', KEYS[3], unpack(ARGV, i, math.min(i + 999, #ARGV)))
+  for j = 1, #old do
+    local a = old[j]
+    if a then
+      d = d + (tonumber(a) or tonumber(string.match(a, '^%d+')))
+      removed[#removed + 1] = '1'
+    else
+      removed[#removed + 1] = '0'
+    end
+  end
+end
+if d ~= 0 then
+  redis.call('HINCRBY', KEYS[2], ARGV[1], -d)
+end
+return table.concat(removed)
+)lua";
+
+// What the write and read scripts share: their keys and helpers.
 inline constexpr const char* kScriptPrelude = R"lua(
 local op = ARGV[1]
 local spaces, used, values, attrs = KEYS[1], KEYS[2], KEYS[3], KEYS[4]
 
--- HSET of the field and value pairs of `list` from `first` on, in slices:
--- a Lua call takes a bounded number of arguments.
-local function hset_from(key, list, first)
-  local i = first
-  while i <= #list do
-    local j = math.min(i + 999, #list)
-    redis.call('HSET', key, unpack(list, i, j))
-    i = j + 1
-  end
-end
-
--- An entry's value length, from its attributes ("LENGTH:..."), 0 for none.
+-- An entry's value length, from its attributes ("LENGTH" or
+-- "LENGTH:..."), 0 for none.
 local function length_of(attributes)
   if not attributes then
     return 0
   end
-  return tonumber(string.sub(attributes, 1, string.find(attributes, ':', 1, true) - 1))
+  return tonumber(attributes) or tonumber(string.match(attributes, '^%d+'))
 end
 
--- ARGV from `first` on, as a list.
-local function from_argv(first)
-  local out = {}
-  for i = first, #ARGV do
-    out[#out + 1] = ARGV[i]
-  end
-  return out
-end
-
--- HMGET in slices, gathered into one list (false where a field is missing).
-local function hmget_all(key, fields)
-  if #fields == 0 then
-    return {}
-  end
-  if #fields <= 1000 then
-    return redis.call('HMGET', key, unpack(fields))
-  end
+-- A command on `key` with the names of `list`, in slices: a Lua call takes
+-- a bounded number of arguments. HMGET's answers are gathered in order.
+local function each_slice(command, key, list)
   local out = {}
   local i = 1
-  while i <= #fields do
-    local j = math.min(i + 999, #fields)
-    local part = redis.call('HMGET', key, unpack(fields, i, j))
-    for k = 1, #part do
-      out[#out + 1] = part[k]
+  while i <= #list do
+    local j = math.min(i + 999, #list)
+    local part = redis.call(command, key, unpack(list, i, j))
+    if type(part) == 'table' then
+      for k = 1, #part do
+        out[#out + 1] = part[k]
+      end
     end
     i = j + 1
   end
@@ -88,72 +139,9 @@ end
 
 )lua";
 
-// The bookkeeping of a put, run inside its transaction (see above): small,
-// because it travels whole with every put (EVAL, not EVALSHA: inside a
-// transaction a missing script would show only after the values were set).
-inline constexpr const char* kPutBody = R"lua(
-if op == 'put' then
-  -- ARGV: op, ns, default settings, the sum of the new value lengths, then
-  -- the batch's keys, each once. Only what needs a read goes through here:
-  -- the old lengths (for the used bytes) and the namespace's existence.
-  -- The same transaction then sets the attributes and the values with
-  -- plain HSETs, since every argument through a script costs a conversion
-  -- (a 1 KiB value about two nanoseconds a byte).
-  local ns = ARGV[2]
-  local exists = redis.call('HEXISTS', spaces, ns) == 1
-  local old = hmget_all(attrs, from_argv(5))
-  local delta = tonumber(ARGV[4])
-  for n = 1, #old do
-    delta = delta - length_of(old[n])
-  end
-  -- Every read is done: from here on only writes.
-  if not exists then
-    redis.call('HSET', spaces, ns, ARGV[3])
-  end
-  if delta ~= 0 then
-    redis.call('HINCRBY', used, ns, delta)
-  end
-  return 0
-)lua";
-
-// Delete and the namespace calls that change something.
+// The namespace calls that change something.
 inline constexpr const char* kWriteBody = R"lua(
-if op == 'del' then
-  -- ARGV: op, ns, keys; answers -1 without the namespace, else 1 or 0 per key
-  local ns = ARGV[2]
-  if redis.call('HEXISTS', spaces, ns) == 0 then
-    return -1
-  end
-  local keys = {}
-  for i = 3, #ARGV do
-    keys[#keys + 1] = ARGV[i]
-  end
-  local old = hmget_all(attrs, keys)
-  local removed, gone, order = {}, {}, {}
-  local delta = 0
-  for n, key in ipairs(keys) do
-    if old[n] and not gone[key] then
-      delta = delta + length_of(old[n])
-      gone[key] = true
-      order[#order + 1] = key
-      removed[n] = 1
-    else
-      removed[n] = 0
-    end
-  end
-  -- Every read is done: from here on only writes.
-  local i = 1
-  while i <= #order do
-    local j = math.min(i + 999, #order)
-    redis.call('HDEL', values, unpack(order, i, j))
-    redis.call('HDEL', attrs, unpack(order, i, j))
-    i = j + 1
-  end
-  if delta ~= 0 then
-    redis.call('HINCRBY', used, ns, -delta)
-  end
-  return removed
-elseif op == 'create' then
+if op == 'create' then
   -- ARGV: op, ns, settings
   if redis.call('HEXISTS', spaces, ARGV[2]) == 1 then
     return -8
@@ -227,8 +215,8 @@ elseif op == 'list' then
   for i = 1, math.min(tonumber(ARGV[2]), #names) do
     shown[i] = names[i]
   end
-  local settings = hmget_all(spaces, shown)
-  local bytes = hmget_all(used, shown)
+  local settings = each_slice('HMGET', spaces, shown)
+  local bytes = each_slice('HMGET', used, shown)
   local out = {#names}
   for i = 1, #shown do
     out[#out + 1] = shown[i]
@@ -238,10 +226,9 @@ elseif op == 'list' then
   return out
 )lua";
 
-// The whole scripts: a first line that declares how the server may run
-// them, then the prelude, then the body and its closing (an operation it
-// does not know is an error); the comment lines stay here (the put script
-// travels whole with every put). Made once.
+// The write and read scripts whole: a first line that declares how the
+// server may run them, then the prelude, then the body and its closing (an
+// operation it does not know is an error); comment lines left out.
 std::string assemble_script(const char* first_line, const char* body);
 
 // The SHA-1 of some bytes in hexadecimal: the name the server gives a
@@ -255,7 +242,6 @@ struct ScriptText {
     std::string sha1;
 };
 // The scripts, made once when the library is loaded.
-const std::string& put_script();
 const ScriptText& write_script();
 const ScriptText& read_script();
 

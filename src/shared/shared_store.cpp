@@ -1,16 +1,19 @@
 // SPDX-License-Identifier: MIT
 // The shared store behind the seam: namespaces and entries kept in a server
-// that several processes and machines reach. Each call is one script run on
-// the server (one atomic step for every client of the store); the answer is
-// decoded into copies, and the front's sinks run afterwards, with no lock
-// held, so a get callback may call into the same handle.
-#include <algorithm>
+// that several processes and machines reach. Each call is one atomic step
+// on the server for every client of the store (a command, a script or a
+// transaction: scripts.hpp); the answer is decoded into copies, and the
+// front's sinks run afterwards, with no lock held, so a get callback may
+// call into the same handle. A batch of up to a chunk allocates nothing of
+// its own: its arrays live on the stack, its request in the connection.
+#include <array>
 #include <cerrno>
+#include <charconv>
 #include <cstring>
-#include <deque>
+#include <functional>
 #include <memory>
 #include <string>
-#include <unordered_set>
+#include <type_traits>
 #include <vector>
 
 #include "client/constants.hpp"
@@ -21,15 +24,44 @@
 #include "shared/scripts.hpp"
 #include "shared/shared_store.hpp"
 
+namespace velk {
+namespace {
+
+// The names on the server of one namespace's keys (scripts.hpp).
+struct Names {
+    std::string ns;
+    std::string spaces;
+    std::string used;
+    std::string values;
+    std::string attrs;
+};
+
+}  // namespace
+}  // namespace velk
+
 // The handle of the shared store: the node table every handle carries, the
 // store's key prefix and the connection.
 struct velk_client {
     velk_client(std::vector<velkshared::Endpoint> seeds, std::chrono::milliseconds timeout, std::string key_prefix)
         : prefix(std::move(key_prefix)), connection(std::move(seeds), timeout) {}
 
+    // The names of the namespace of the last call, kept (the calls of a test
+    // use a few namespaces): a call then builds no name. With the
+    // connection's lock held, as `scratch` is.
+    const velk::Names& names_of(std::string_view ns) {
+        if (names.spaces.empty() || names.ns != ns) {
+            const std::string name = velkshared::hex(ns);
+            names = velk::Names{std::string(ns), prefix + "ns", prefix + "used", prefix + "v:" + name,
+                                prefix + "a:" + name};
+        }
+        return names;
+    }
+
     std::vector<velk_node_info_t> nodes;
     std::string prefix;
     velkshared::Connection connection;
+    velk::Names names;
+    std::string scratch;  // a put's attributes, one at a time
 };
 
 namespace velk {
@@ -65,14 +97,102 @@ std::string_view text_of(const redisReply* reply) {
 // The sink by reference: a copy here would be a stack object whose redzones
 // AddressSanitizer leaves poisoned when a callback's thread exits through
 // this frame (it has nothing to clean up, so the unwinding skips it).
-int hand_over(std::vector<Found>& found, const ReadSink& sink) {
-    for (std::size_t first = 0; first < found.size(); first += kChunk) {
-        const std::size_t n = found.size() - first < kChunk ? found.size() - first : kChunk;
+int hand_over(Found* found, std::size_t count, const ReadSink& sink) {
+    for (std::size_t first = 0; first < count; first += kChunk) {
+        const std::size_t n = count - first < kChunk ? count - first : kChunk;
         if (const int status = sink(first, n, &found[first]); status != VELK_OK) {
             return status;
         }
     }
     return VELK_OK;
+}
+
+// The temporary arrays of a call: on the stack for a batch of up to a
+// chunk (no allocation), on the heap beyond.
+template <class T>
+class Scratch {
+    static_assert(std::is_trivially_copyable_v<T> && std::is_trivially_destructible_v<T>);
+
+public:
+    explicit Scratch(std::size_t count) : data_(count <= kChunk ? local_ : (heap_ = std::make_unique<T[]>(count)).get()) {}
+    T& operator[](std::size_t i) noexcept { return data_[i]; }
+    T* data() noexcept { return data_; }
+
+private:
+    T local_[kChunk];
+    std::unique_ptr<T[]> heap_;
+    T* data_;
+};
+
+// Put records, which the front's fill constructs in raw storage.
+class Records {
+public:
+    explicit Records(std::size_t count)
+        : data_(reinterpret_cast<PutRecord*>(
+              count <= kChunk ? local_ : (heap_ = std::make_unique<unsigned char[]>(count * sizeof(PutRecord))).get())) {}
+    PutRecord& operator[](std::size_t i) noexcept { return data_[i]; }
+
+private:
+    static_assert(std::is_trivially_destructible_v<PutRecord>);
+    alignas(PutRecord) unsigned char local_[kChunk * sizeof(PutRecord)];
+    std::unique_ptr<unsigned char[]> heap_;
+    PutRecord* data_;
+};
+
+// The decoded attributes of a read's entries.
+class AttributesList {
+public:
+    explicit AttributesList(std::size_t count) {
+        if (count > kChunk) {
+            heap_.resize(count);
+        }
+    }
+    velkshared::Attributes& operator[](std::size_t i) { return heap_.empty() ? local_[i] : heap_[i]; }
+
+private:
+    std::array<velkshared::Attributes, kChunk> local_;
+    std::vector<velkshared::Attributes> heap_;
+};
+
+// The keys of a batch seen so far: open addressing over a power of two at
+// least twice the count, on the stack for a chunk.
+class KeySet {
+public:
+    explicit KeySet(std::size_t count) {
+        std::size_t size = 2 * kChunk;
+        while (size < 2 * count) {
+            size *= 2;
+        }
+        if (size > 2 * kChunk) {
+            heap_.resize(size);
+        }
+        slots_ = heap_.empty() ? local_ : heap_.data();
+        mask_ = size - 1;
+    }
+    // True for a key not seen before.
+    bool insert(std::string_view key) {
+        for (std::size_t i = std::hash<std::string_view>{}(key) & mask_;; i = (i + 1) & mask_) {
+            if (slots_[i].data() == nullptr) {
+                slots_[i] = key.data() != nullptr ? key : std::string_view("", 0);
+                return true;
+            }
+            if (slots_[i] == key) {
+                return false;
+            }
+        }
+    }
+
+private:
+    std::string_view local_[2 * kChunk];
+    std::vector<std::string_view> heap_;
+    std::string_view* slots_;
+    std::size_t mask_;
+};
+
+// The settings a put gives a namespace it makes.
+const std::string& default_settings() {
+    static const std::string settings = velkshared::encode_settings(0, 0.0, kDefaultPolicy);
+    return settings;
 }
 
 NamespaceView view_of(std::string_view name, const velkshared::Settings& settings, long long used) {
@@ -124,25 +244,19 @@ int with_nodes(velk_client& client, NodeSink sink) {
 }
 
 PutOutcome put(velk_client& client, std::string_view ns, std::size_t count, PutFill fill, PutDone done) {
-    std::vector<PutRecord> records(count);
+    Records records(count);
     for (std::size_t first = 0; first < count; first += kChunk) {
         fill(first, count - first < kChunk ? count - first : kChunk, &records[first]);
     }
-    // One transaction: the bookkeeping script (used bytes, the namespace),
-    // then the attributes and the values by plain HSETs (scripts.hpp).
     // Each key goes out once, with its last write in the batch: the state
-    // the batch leaves is the same, and the script needs no bookkeeping of
-    // repeated keys.
-    const auto largest = static_cast<unsigned long long>(client.connection.max_argument());
-    struct Write {
-        std::size_t record;  // the one that writes its key last
-        std::size_t length;
-    };
-    std::vector<Write> last;  // in batch order
-    last.reserve(count);
+    // the batch leaves is the same, and the server's bookkeeping needs no
+    // care for repeated keys.
+    const auto largest = static_cast<std::size_t>(client.connection.max_argument());
+    Scratch<std::uint32_t> stored(count);  // the records that write their key last, from the end
+    std::size_t n = 0;
     std::uint64_t total = 0;  // of the new lengths
     {
-        std::unordered_set<std::string_view> seen;
+        KeySet seen(count);
         for (std::size_t i = count; i-- > 0;) {
             PutRecord& record = records[i];
             if (!record.valid) {
@@ -158,62 +272,81 @@ PutOutcome put(velk_client& client, std::string_view ns, std::size_t count, PutF
                 continue;
             }
             record.status = VELK_OK;
-            if (seen.insert(record.key).second) {
-                last.push_back({i, length});
+            if (seen.insert(record.key)) {
+                stored[n++] = static_cast<std::uint32_t>(i);
                 total += length;
             }
         }
-        std::reverse(last.begin(), last.end());
     }
-    const std::vector<std::string> keys = keys_of(client, ns);
-    const std::string& script = velkshared::put_script();
-    const std::string defaults = velkshared::encode_settings(0, 0.0, kDefaultPolicy);
-    const std::string total_text = std::to_string(total);
-    std::deque<std::string> storage;  // assembled values and attributes; never moves
-    std::vector<Command> commands(3);
-    Command& bookkeeping = commands[0];
-    Command& attribute_list = commands[1];
-    Command& values = commands[2];
-    bookkeeping.reserve(9 + last.size());
-    attribute_list.reserve(2 + 2 * last.size());
-    attribute_list.add("HSET");
-    attribute_list.add(keys[3]);
-    bookkeeping.add("EVAL");
-    bookkeeping.add(script);
-    bookkeeping.add("4");
-    for (const std::string& key : keys) {
-        bookkeeping.add(key);
-    }
-    bookkeeping.add("put");
-    bookkeeping.add(ns);
-    bookkeeping.add(defaults);
-    bookkeeping.add(total_text);
-    values.reserve(2 + 2 * last.size());
-    values.add("HSET");
-    values.add(keys[2]);
-    for (const auto& [i, length] : last) {
-        const PutRecord& record = records[i];
-        std::string& attributes = storage.emplace_back();
-        velkshared::encode_attributes(record, length, attributes);
-        bookkeeping.add(record.key);
-        attribute_list.add(record.key);
-        attribute_list.add(attributes);
-        values.add(record.key);
-        if (record.value.count == 1) {
-            // One part needs no assembling: it goes out from where it lies.
-            values.add(std::string_view(static_cast<const char*>(record.value.parts[0]), length));
-        } else {
-            std::string& value = storage.emplace_back(length, '\0');
-            record.value.copy_to(reinterpret_cast<unsigned char*>(value.data()));
-            values.add(value);
-        }
-    }
-    if (last.empty()) {
-        commands.resize(1);  // nothing to store; the namespace is still made
-    }
+    char total_text[24];
+    const std::string_view total_digits(total_text,
+                                        static_cast<std::size_t>(
+                                            std::to_chars(total_text, total_text + sizeof total_text, total).ptr -
+                                            total_text));
     Reply reply;
-    if (const int status = client.connection.transaction(commands, reply); status != 0) {
+    const int status = client.connection.call(
+        [&](velkshared::Request& request) {
+            const Names& names = client.names_of(ns);
+            // One transaction: the bookkeeping script, then the values and
+            // the attributes by plain HSETs (scripts.hpp).
+            if (n != 0) {
+                request.command({"MULTI"});
+            }
+            request.begin(9 + n);
+            request.add("EVAL");
+            request.add(velkshared::kPutScript);
+            request.add("3");
+            request.add(names.spaces);
+            request.add(names.used);
+            request.add(names.attrs);
+            request.add(ns);
+            request.add(default_settings());
+            request.add(total_digits);
+            for (std::size_t j = n; j-- > 0;) {
+                request.add(records[stored[j]].key);
+            }
+            if (n == 0) {
+                return;  // nothing to store; the namespace is still made
+            }
+            request.begin(4 + 2 * n);
+            request.add("HSET");
+            request.add(names.values);
+            request.add(velkshared::kTableField);
+            request.add(velkshared::kTableValue);
+            for (std::size_t j = n; j-- > 0;) {
+                const PutRecord& record = records[stored[j]];
+                request.add(record.key);
+                // The value goes out from where its parts lie.
+                request.begin_argument(record.value.size());
+                for (std::int32_t part = 0; part < record.value.count; ++part) {
+                    if (record.value.lens[part] != 0) {
+                        request.append(std::string_view(static_cast<const char*>(record.value.parts[part]),
+                                                        record.value.lens[part]));
+                    }
+                }
+                request.end_argument();
+            }
+            request.begin(4 + 2 * n);
+            request.add("HSET");
+            request.add(names.attrs);
+            request.add(velkshared::kTableField);
+            request.add(velkshared::kTableValue);
+            std::string& attributes = client.scratch;
+            for (std::size_t j = n; j-- > 0;) {
+                const PutRecord& record = records[stored[j]];
+                request.add(record.key);
+                attributes.clear();
+                velkshared::encode_attributes(record, record.value.size(), attributes);
+                request.add_copy(attributes);
+            }
+            request.command({"EXEC"});
+        },
+        reply);
+    if (status != 0) {
         return {0, status};
+    }
+    if (n != 0 && !is_array(reply.get(), 3)) {
+        return {0, unexpected("put")};
     }
     for (std::size_t first = 0; first < count; first += kChunk) {
         done(first, count - first < kChunk ? count - first : kChunk, &records[first]);
@@ -224,47 +357,63 @@ PutOutcome put(velk_client& client, std::string_view ns, std::size_t count, PutF
 int read(velk_client& client, std::string_view ns, KeyList keys, unsigned wants, ReadSink sink) {
     const bool query = (wants & kReadValues) == 0;
     const bool metadata = query || (wants & kReadMetadata) != 0;
-    std::vector<Found> found(keys.size(), Found{nullptr, 0, nullptr, 0, 0, 0, false});
+    const std::size_t count = keys.size();
+    Scratch<Found> found(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        found[i] = Found{nullptr, 0, nullptr, 0, 0, 0, false};
+    }
     // A get is one HMGET of the values, or, when a filter needs the
     // metadata, that and one of the attributes in a transaction; a query
-    // is one HMGET of the attributes, which carry the value's length.
-    const std::vector<std::string> names = keys_of(client, ns);
-    std::vector<Command> commands(query || !metadata ? 1 : 2);
-    commands[0].add("HMGET");
-    commands[0].add(names[query ? 3 : 2]);
-    if (commands.size() == 2) {
-        commands[1].add("HMGET");
-        commands[1].add(names[3]);
-    }
-    // The items with a key the server could hold: one longer than it takes
-    // as an argument was never stored, and asking for it would cost the
-    // connection.
+    // is one HMGET of the attributes, which carry the value's length. A key
+    // longer than the server takes as an argument was never stored, and
+    // asking for it would cost the connection.
     const auto largest = static_cast<std::size_t>(client.connection.max_argument());
-    std::vector<std::size_t> asked;
-    for (std::size_t i = 0; i < keys.size(); ++i) {
+    Scratch<std::uint32_t> asked(count);
+    std::size_t n = 0;
+    for (std::size_t i = 0; i < count; ++i) {
         if (keys[i] != nullptr && std::strlen(keys[i]) <= largest) {
-            for (Command& command : commands) {
-                command.add(keys[i]);
-            }
-            asked.push_back(i);
+            asked[n++] = static_cast<std::uint32_t>(i);
         }
     }
-    if (asked.empty()) {
-        return hand_over(found, sink);  // nothing to look up
+    if (n == 0) {
+        return hand_over(found.data(), count, sink);  // nothing to look up
     }
+    const bool both = !query && metadata;
     Reply reply;
-    const int status = commands.size() == 1 ? client.connection.command(commands[0], reply)
-                                            : client.connection.transaction(commands, reply);
+    const int status = client.connection.call(
+        [&](velkshared::Request& request) {
+            const Names& names = client.names_of(ns);
+            if (both) {
+                request.command({"MULTI"});
+            }
+            for (const std::string* hash : {query ? &names.attrs : &names.values, both ? &names.attrs : nullptr}) {
+                if (hash != nullptr) {
+                    request.begin(2 + n);
+                    request.add("HMGET");
+                    request.add(*hash);
+                    for (std::size_t j = 0; j < n; ++j) {
+                        request.add(keys[asked[j]]);
+                    }
+                }
+            }
+            if (both) {
+                request.command({"EXEC"});
+            }
+        },
+        reply);
     if (status != 0) {
         return status;
     }
-    const redisReply* present = commands.size() == 1 ? reply.get() : reply->element[0];
-    const redisReply* extra = commands.size() == 1 ? nullptr : reply->element[1];
-    if (!is_array(present, asked.size()) || (extra != nullptr && !is_array(extra, asked.size()))) {
+    if (both && !is_array(reply.get(), 2)) {
         return unexpected("read");
     }
-    std::vector<velkshared::Attributes> attributes(metadata ? asked.size() : 0);
-    for (std::size_t j = 0; j < asked.size(); ++j) {
+    const redisReply* present = both ? reply->element[0] : reply.get();
+    const redisReply* extra = both ? reply->element[1] : nullptr;
+    if (!is_array(present, n) || (extra != nullptr && !is_array(extra, n))) {
+        return unexpected("read");
+    }
+    AttributesList attributes(metadata ? n : 0);
+    for (std::size_t j = 0; j < n; ++j) {
         const redisReply* first = present->element[j];
         if (first->type != REDIS_REPLY_STRING) {
             continue;  // not stored
@@ -293,43 +442,80 @@ int read(velk_client& client, std::string_view ns, KeyList keys, unsigned wants,
         }
     }
     // The values stay in `reply` until every sink has run.
-    return hand_over(found, sink);
+    return hand_over(found.data(), count, sink);
 }
 
 int erase(velk_client& client, std::string_view ns, KeyList keys, EraseSink sink) {
-    std::vector<std::size_t> asked;
-    Command args;
-    args.reserve(2 + keys.size());
-    args.add("del");
-    args.add(ns);
-    // A key longer than the server takes was never stored (see read()).
+    // Each key goes out once (its first naming removes it); a key longer
+    // than the server takes was never stored (see read()).
+    const std::size_t count = keys.size();
     const auto largest = static_cast<std::size_t>(client.connection.max_argument());
-    for (std::size_t i = 0; i < keys.size(); ++i) {
-        if (keys[i] != nullptr && std::strlen(keys[i]) <= largest) {
-            args.add(keys[i]);
-            asked.push_back(i);
+    Scratch<std::uint32_t> asked(count);
+    std::size_t n = 0;
+    {
+        KeySet seen(count);
+        for (std::size_t i = 0; i < count; ++i) {
+            if (keys[i] != nullptr && std::strlen(keys[i]) <= largest && seen.insert(keys[i])) {
+                asked[n++] = static_cast<std::uint32_t>(i);
+            }
         }
     }
-    auto removed = std::make_unique<bool[]>(keys.size());  // all false
-    if (!asked.empty()) {
-        Reply reply;
-        if (const int status = client.connection.run(Script::Write, keys_of(client, ns), args, reply);
-            status != 0) {
-            return status;
-        }
-        if (reply->type == REDIS_REPLY_INTEGER && reply->integer == -1) {
-            return VELK_ERR_NAMESPACE_NOT_FOUND;
-        }
-        if (!is_array(reply.get(), asked.size())) {
-            return unexpected("delete");
-        }
-        for (std::size_t j = 0; j < asked.size(); ++j) {
-            removed[asked[j]] =
-                reply->element[j]->type == REDIS_REPLY_INTEGER && reply->element[j]->integer == 1;
-        }
+    Reply reply;
+    const int status = client.connection.call(
+        [&](velkshared::Request& request) {
+            const Names& names = client.names_of(ns);
+            // One transaction: the bookkeeping script, then the keys go from
+            // the values and the attributes by plain HDELs (scripts.hpp).
+            if (n != 0) {
+                request.command({"MULTI"});
+            }
+            request.begin(7 + n);
+            request.add("EVAL");
+            request.add(velkshared::kDeleteScript);
+            request.add("3");
+            request.add(names.spaces);
+            request.add(names.used);
+            request.add(names.attrs);
+            request.add(ns);
+            for (std::size_t j = 0; j < n; ++j) {
+                request.add(keys[asked[j]]);
+            }
+            if (n == 0) {
+                return;  // the namespace is still looked for
+            }
+            for (const std::string* hash : {&names.values, &names.attrs}) {
+                request.begin(2 + n);
+                request.add("HDEL");
+                request.add(*hash);
+                for (std::size_t j = 0; j < n; ++j) {
+                    request.add(keys[asked[j]]);
+                }
+            }
+            request.command({"EXEC"});
+        },
+        reply);
+    if (status != 0) {
+        return status;
     }
-    for (std::size_t first = 0; first < keys.size(); first += kChunk) {
-        sink(first, keys.size() - first < kChunk ? keys.size() - first : kChunk, &removed[first]);
+    if (n != 0 && !is_array(reply.get(), 3)) {
+        return unexpected("delete");
+    }
+    const redisReply* answer = n != 0 ? reply->element[0] : reply.get();
+    if (answer->type == REDIS_REPLY_INTEGER && answer->integer == -1) {
+        return VELK_ERR_NAMESPACE_NOT_FOUND;
+    }
+    if (answer->type != REDIS_REPLY_STRING || answer->len != n) {
+        return unexpected("delete");
+    }
+    Scratch<bool> removed(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        removed[i] = false;
+    }
+    for (std::size_t j = 0; j < n; ++j) {
+        removed[asked[j]] = answer->str[j] == '1';
+    }
+    for (std::size_t first = 0; first < count; first += kChunk) {
+        sink(first, count - first < kChunk ? count - first : kChunk, &removed[first]);
     }
     return VELK_OK;
 }

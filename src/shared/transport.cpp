@@ -84,18 +84,32 @@ void Request::begin(std::size_t arguments) {
     ++commands_;
 }
 
-void Request::add(std::string_view argument) {
+void Request::begin_argument(std::size_t length) {
     char digits[24];
-    const auto end = std::to_chars(digits, digits + sizeof digits, argument.size()).ptr;
+    const auto end = std::to_chars(digits, digits + sizeof digits, length).ptr;
     buffer_ += '$';
     buffer_.append(digits, end);
     buffer_ += "\r\n";
-    if (argument.size() < kBorrowFrom) {
-        buffer_.append(argument);
+}
+
+void Request::append(std::string_view piece) {
+    if (piece.size() < kBorrowFrom) {
+        buffer_.append(piece);
     } else {
-        borrowed_.push_back({buffer_.size(), argument.data(), argument.size()});
+        borrowed_.push_back({buffer_.size(), piece.data(), piece.size()});
     }
-    buffer_ += "\r\n";
+}
+
+void Request::add(std::string_view argument) {
+    begin_argument(argument.size());
+    append(argument);
+    end_argument();
+}
+
+void Request::add_copy(std::string_view argument) {
+    begin_argument(argument.size());
+    buffer_.append(argument);
+    end_argument();
 }
 
 void Request::command(std::initializer_list<std::string_view> words) {
@@ -106,6 +120,15 @@ void Request::command(std::initializer_list<std::string_view> words) {
 }
 
 void Request::clear() noexcept {
+    // A request kept for the next call keeps its memory, up to a point: one
+    // huge batch must not hold its copy for the handle's whole life.
+    constexpr std::size_t kKept = std::size_t{1} << 20;
+    if (buffer_.capacity() > kKept) {
+        buffer_ = std::string();
+    }
+    if (borrowed_.capacity() > kKept / sizeof(Borrowed)) {
+        borrowed_ = std::vector<Borrowed>();
+    }
     buffer_.clear();
     borrowed_.clear();
     commands_ = 0;
@@ -141,6 +164,7 @@ int Link::connect(const Endpoint& endpoint, const Deadline& deadline) {
     close();
     where_ = describe(endpoint);
     owner_ = getpid();
+    local_ = endpoint.unix_socket;
     reader_ = redisReaderCreate();
     if (reader_ == nullptr) {
         throw std::bad_alloc();
@@ -235,8 +259,8 @@ int Link::send(const Request& request, const Deadline& deadline) {
         const std::size_t to = k / 2 < borrowed.size() ? borrowed[k / 2].at : buffer.size();
         return {buffer.data() + from, to - from};
     };
-    // No piece is empty: every command and argument has its header, and
-    // only long arguments are borrowed.
+    // A piece may be empty (between two borrowed parts of one argument):
+    // sendmsg() takes an empty piece as it is.
     std::size_t k = 0;
     std::size_t offset = 0;  // into piece k
     char text[160];
@@ -256,6 +280,9 @@ int Link::send(const Request& request, const Deadline& deadline) {
         // no signal interrupts the call itself.
         const ssize_t written = sendmsg(fd_, &message, MSG_NOSIGNAL);
         if (written < 0) {
+            if (k == 0 && offset == 0 && (errno == EPIPE || errno == ECONNRESET)) {
+                return fail(-ENOTCONN, "the server at ", " had closed the connection", reason(errno, text));
+            }
             if (errno != EAGAIN) {
                 return fail(-ETIMEDOUT, "the connection to ", " broke while a request went out", reason(errno, text));
             }

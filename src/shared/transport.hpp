@@ -58,6 +58,14 @@ public:
     // Starts a command of `arguments` arguments.
     void begin(std::size_t arguments);
     void add(std::string_view argument);
+    // An argument of `length` bytes given in pieces: begin_argument(), then
+    // append() until `length` bytes came, then end_argument().
+    void begin_argument(std::size_t length);
+    void append(std::string_view piece);
+    void end_argument() { buffer_ += "\r\n"; }
+    // An argument copied whole, whatever its length (for bytes that do not
+    // outlive the call).
+    void add_copy(std::string_view argument);
     // A whole command of the given words.
     void command(std::initializer_list<std::string_view> words);
     [[nodiscard]] std::size_t commands() const noexcept { return commands_; }
@@ -103,6 +111,11 @@ public:
     // Whether the server has closed its side (or sent something nobody
     // asked for) since the last answer: a link to drop before a request.
     [[nodiscard]] bool stale() const noexcept;
+    // Whether stale() must be asked before each request. Over TCP a request
+    // written to a closed connection goes out into nothing; a Unix socket
+    // refuses it (send() answers -ENOTCONN below, nothing sent), so there a
+    // system call per request is saved.
+    [[nodiscard]] bool probe_before_use() const noexcept { return !local_; }
     // The process that opened it: after fork() the socket is the parent's.
     [[nodiscard]] pid_t owner() const noexcept { return owner_; }
     [[nodiscard]] const std::string& where() const noexcept { return where_; }
@@ -110,6 +123,9 @@ public:
     // the parent's connection is left as it is and nothing is sent.
     void close() noexcept;
 
+    // 0; -ENOTCONN when the server had closed the connection before any
+    // byte of the request went out (so sending it again elsewhere is
+    // safe); else a failure as above.
     int send(const Request& request, const Deadline& deadline);
     int receive(Reply& reply, const Deadline& deadline);
 
@@ -119,6 +135,7 @@ private:
     bool wait_for(short events, const Deadline& deadline) noexcept;
 
     int fd_ = -1;
+    bool local_ = false;  // a Unix socket
     pid_t owner_ = 0;
     redisReader* reader_ = nullptr;
     std::string where_;

@@ -5,6 +5,7 @@
 // too large for it), and velkshared-ctl. The rest of its behaviour is the
 // black-box suite's.
 #include <gtest/gtest.h>
+#include <hiredis/hiredis.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -338,6 +339,60 @@ TEST(Sharing, AListingKeepsItsOrder) {
     }
     EXPECT_EQ(listing(kSpaces), first);
     EXPECT_EQ(listing(10), std::vector<std::string>(first.begin(), first.begin() + 10));
+    EXPECT_EQ(velkshared_clear(nullptr, store.c_str()), 0);
+}
+
+// A store that 0.1.0 wrote ("LENGTH:" attributes for every entry, no field
+// that keeps a hash a hash table) is read and written as it is.
+TEST(Sharing, AStoreOfTheFirstLayoutIsReadAndWritten) {
+    const std::string store = unique_store("layout");
+    ASSERT_EQ(velkshared_clear(nullptr, store.c_str()), 0);
+    Client client = client_on(store);
+    ASSERT_EQ(put(client.get(), "ns", {PutSpec{"plain", "hello"}, PutSpec{"kept", "world!", {{"m", "1"}}, 3, 2}}),
+              VELK_OK);
+    // The entries as 0.1.0 left them.
+    const auto hex = [](const std::string& text) {
+        std::string out;
+        for (const unsigned char c : text) {
+            out += "0123456789abcdef"[c >> 4];
+            out += "0123456789abcdef"[c & 15];
+        }
+        return out;
+    };
+    const std::string prefix = "velk:{" + hex(store) + "}:";
+    const std::string url = std::getenv("VELKSHARED_URL");
+    redisContext* server = redisConnectUnix(url.substr(std::string("unix://").size()).c_str());
+    ASSERT_TRUE(server != nullptr && server->err == 0);
+    const auto command = [&](std::vector<std::string> words) {
+        std::vector<const char*> argv;
+        std::vector<std::size_t> lens;
+        for (const std::string& word : words) {
+            argv.push_back(word.data());
+            lens.push_back(word.size());
+        }
+        freeReplyObject(redisCommandArgv(server, static_cast<int>(argv.size()), argv.data(), lens.data()));
+    };
+    command({"HSET", prefix + "a:" + hex("ns"), "plain", "5:"});
+    command({"HDEL", prefix + "a:" + hex("ns"), std::string(1, '\0')});
+    command({"HDEL", prefix + "v:" + hex("ns"), std::string(1, '\0')});
+    redisFree(server);
+
+    EXPECT_EQ(get_value(client.get(), "ns", "plain"), "hello");
+    const char* keys[] = {"plain", "kept"};
+    velk_query_result_t results[2];
+    ASSERT_EQ(velk_batch_query(client.get(), "ns", keys, 2, nullptr, results, 2), 2);
+    EXPECT_EQ(results[0].value_len, 5u);
+    EXPECT_EQ(results[1].replica_count, 2);
+    velk_query_result_free(results, 2);
+    velk_namespace_info_t info{};
+    ASSERT_EQ(velk_get_namespace(client.get(), "ns", &info), VELK_OK);
+    EXPECT_EQ(info.used_bytes, 11u);
+    int32_t status = 0;
+    ASSERT_EQ(velk_batch_delete(client.get(), "ns", keys, 1, nullptr, &status, 1, nullptr), VELK_OK);
+    EXPECT_EQ(status, VELK_OK);
+    ASSERT_EQ(put_one(client.get(), "ns", "kept", "again"), VELK_OK);
+    ASSERT_EQ(velk_get_namespace(client.get(), "ns", &info), VELK_OK);
+    EXPECT_EQ(info.used_bytes, 5u);
     EXPECT_EQ(velkshared_clear(nullptr, store.c_str()), 0);
 }
 

@@ -142,6 +142,16 @@ TEST(SharedWire, TheEnvironmentGivesDefaultsAndRefusesABadTimeOut) {
     EXPECT_EQ(sha1_hex(std::string(1000, 'a')), "291e9a6c66994949b57ba5e650361e98fc36b1ba");
 }
 
+namespace {
+
+std::size_t full_size(const velk::PutRecord& record) {
+    std::string bytes;
+    encode_attributes(record, 1234, bytes);
+    return bytes.size();
+}
+
+}  // namespace
+
 TEST(SharedWire, AttributesAndSettingsSurviveTheRoundTrip) {
     const velk_meta_pair_t pairs[] = {{"k", "v"}, {nullptr, "dropped"}, {"", ""}, {"k", "v2"}};
     velk::PutRecord record{"key", {}, velk::MetaSource{pairs, 4}, 7, 3, true, 0};
@@ -158,14 +168,20 @@ TEST(SharedWire, AttributesAndSettingsSurviveTheRoundTrip) {
     velk::PutRecord plain{"key", {}, {}, 0, 1, true, 0};
     bytes.clear();
     encode_attributes(plain, 0, bytes);
-    EXPECT_EQ(bytes, "0:");
+    EXPECT_EQ(bytes, "0");
+    EXPECT_EQ(attributes_size(plain, 0), bytes.size());
+    EXPECT_EQ(attributes_size(record, 1234), full_size(record));
     ASSERT_TRUE(decode_attributes(bytes, decoded));
     EXPECT_EQ(decoded.replica_count, 1);
+    // As a store of 0.1.0 wrote the common entry.
+    ASSERT_TRUE(decode_attributes("42:", decoded));
+    EXPECT_EQ(decoded.length, 42u);
+    EXPECT_EQ(decoded.tag, 0u);
     // Bytes that are no attributes are refused, not read past their end.
     std::string full;
     encode_attributes(record, 5, full);
     for (const std::string& bad :
-         {std::string(""), std::string(":"), std::string("x:"), std::string("5"), std::string("5:\x01"),
+         {std::string(""), std::string(":"), std::string("x:"), std::string("5x"), std::string("5:\x01"),
           full.substr(0, full.size() - 1), full + "extra", std::string("5:") + std::string(12, '\xff')}) {
         EXPECT_FALSE(decode_attributes(bad, decoded)) << bad.size();
     }
