@@ -228,11 +228,13 @@ void mset(Raw& raw, const Data& d, int n) {
 }
 void sets(Raw& raw, const Data& d, int n) {
     for (int i = 0; i < n; ++i) {
-        raw.append({"SET", d.plain_keys[i].data(), d.value.data()}, {3, d.plain_keys[i].size(), d.value.size()});
+        raw.append({"SET", d.plain_keys[i].data(), d.value.data()},
+                   {3, d.plain_keys[i].size(), d.value.size()});
     }
     raw.read();
 }
-void keyed(Raw& raw, const Data& d, const char* command, int n, const std::function<void(const redisReply*)>& each) {
+void keyed(Raw& raw, const Data& d, const char* command, int n,
+           const std::function<void(const redisReply*)>& each) {
     std::vector<const char*> argv{command};
     std::vector<std::size_t> lens{std::strlen(command)};
     for (int i = 0; i < n; ++i) {
@@ -267,7 +269,8 @@ double two_processes(const char* socket, bool library) {
             long items = 0;
             while (seconds_since(start) < 1.0) {
                 if (library) {
-                    check(velk_batch_put(client, ns.c_str(), d.puts.data(), kBatch, d.put_results, kBatch, nullptr),
+                    check(velk_batch_put(client, ns.c_str(), d.puts.data(), kBatch, d.put_results, kBatch,
+                                         nullptr),
                           0, "put");
                     check(velk_batch_get_into(client, ns.c_str(), d.gets.data(), kBatch, d.pointers.data(),
                                               d.sizes.data(), d.statuses, d.value_lens, nullptr),
@@ -364,18 +367,24 @@ int main(int argc, char** argv) {
         check(velk_batch_put(client, "ns", d.puts.data(), n, d.put_results, n, nullptr), 0, "put");
     };
     const auto lib_delete = [&] {
-        check(velk_batch_delete(client, "ns", d.key_texts.data(), kBatch, nullptr, d.statuses, kBatch, nullptr), 0,
-              "delete");
+        check(
+            velk_batch_delete(client, "ns", d.key_texts.data(), kBatch, nullptr, d.statuses, kBatch, nullptr),
+            0, "delete");
     };
 
     std::vector<Row> rows;
     // A put of 64: the faster of one MSET and 64 pipelined SETs.
-    const Pair against_mset = paired(clock, [&] { lib_put(kBatch); }, [&] { mset(raw, d, kBatch); });
-    const Pair against_sets = paired(clock, [&] { lib_put(kBatch); }, [&] { sets(raw, d, kBatch); });
+    const Pair against_mset = paired(
+        clock, [&] { lib_put(kBatch); }, [&] { mset(raw, d, kBatch); });
+    const Pair against_sets = paired(
+        clock, [&] { lib_put(kBatch); }, [&] { sets(raw, d, kBatch); });
     const bool mset_faster = against_mset.baseline.wall_us <= against_sets.baseline.wall_us;
     rows.push_back({"put 64 x 1 KiB", mset_faster ? "MSET of 64" : "64 pipelined SETs",
                     mset_faster ? against_mset : against_sets, 1.5});
-    rows.push_back({"put 1 x 1 KiB", "SET", paired(clock, [&] { lib_put(1); }, [&] { sets(raw, d, 1); }), 1.3});
+    rows.push_back({"put 1 x 1 KiB", "SET",
+                    paired(
+                        clock, [&] { lib_put(1); }, [&] { sets(raw, d, 1); }),
+                    1.3});
     lib_put(kBatch);
     mset(raw, d, kBatch);
     rows.push_back({"get-into 64", "MGET of 64",
@@ -389,7 +398,8 @@ int main(int argc, char** argv) {
                         [&] {
                             keyed(raw, d, "MGET", kBatch, [&](const redisReply* reply) {
                                 for (std::size_t i = 0; i < reply->elements; ++i) {
-                                    std::memcpy(d.pointers[i], reply->element[i]->str, reply->element[i]->len);
+                                    std::memcpy(d.pointers[i], reply->element[i]->str,
+                                                reply->element[i]->len);
                                 }
                             });
                         }),
@@ -412,8 +422,8 @@ int main(int argc, char** argv) {
                     1.15});
     rows.push_back({"delete 64", "DEL of 64",
                     paired(
-                        clock, lib_delete, [&] { keyed(raw, d, "DEL", kBatch, nullptr); }, [&] { lib_put(kBatch); },
-                        [&] { mset(raw, d, kBatch); }),
+                        clock, lib_delete, [&] { keyed(raw, d, "DEL", kBatch, nullptr); },
+                        [&] { lib_put(kBatch); }, [&] { mset(raw, d, kBatch); }),
                     1.5});
 
     std::vector<double> library_rates;
@@ -463,10 +473,10 @@ int main(int argc, char** argv) {
     for (const Row& row : rows) {
         const bool ok = row.pair.ratio <= row.goal;
         missed += ok ? 0 : 1;
-        std::printf("| %s | %s | %.1f | %.1f | %.2f | %.1f | %.1f | %.2f | <= %.2f | %s |\n", row.name.c_str(),
-                    row.baseline.c_str(), row.pair.library.wall_us, row.pair.baseline.wall_us, row.pair.ratio,
-                    row.pair.library.server_us, row.pair.baseline.server_us, row.pair.server_ratio, row.goal,
-                    ok ? "ok" : "MISSED");
+        std::printf("| %s | %s | %.1f | %.1f | %.2f | %.1f | %.1f | %.2f | <= %.2f | %s |\n",
+                    row.name.c_str(), row.baseline.c_str(), row.pair.library.wall_us,
+                    row.pair.baseline.wall_us, row.pair.ratio, row.pair.library.server_us,
+                    row.pair.baseline.server_us, row.pair.server_ratio, row.goal, ok ? "ok" : "MISSED");
     }
     const double two_ratio = plain_rate / library_rate;
     const bool two_ok = two_ratio <= 1.5;
@@ -497,8 +507,8 @@ int main(int argc, char** argv) {
     const double list_growth = large.second / small.second;
     const bool flat = get_growth <= 2 && list_growth <= 2;
     missed += flat ? 0 : 1;
-    std::printf("| 1000000 | %.1f | %.1f | %.2f | %.2f | <= 2 | %s |\n", large.first, large.second, get_growth,
-                list_growth, flat ? "ok" : "MISSED");
+    std::printf("| 1000000 | %.1f | %.1f | %.2f | %.2f | <= 2 | %s |\n", large.first, large.second,
+                get_growth, list_growth, flat ? "ok" : "MISSED");
     std::fprintf(stderr, "%d goal(s) missed\n", missed);
     check(velkshared_clear(nullptr, nullptr), 0, "clear");
     velk_client_destroy(client);

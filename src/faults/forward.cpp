@@ -1,11 +1,17 @@
 // SPDX-License-Identifier: MIT
 // The 28 velk_ functions: each counts itself, waits its delay, then fails as
-// planned or hands its arguments, unchanged, to the next definition.
+// planned or hands its arguments, unchanged, to the next definition; and,
+// when the journal is on, writes its line (journal_calls.hpp).
 #include <cerrno>
 #include <cstring>
 #include <new>
+#include <string>
+#include <tuple>
+#include <type_traits>
 #include <vector>
 
+#include "faults/journal.hpp"
+#include "faults/journal_calls.hpp"
 #include "faults/registry.hpp"
 #include "velkfault.h"
 #include "velkmock.h"
@@ -23,34 +29,199 @@ Signature* next_as(const void* caller) noexcept {
     return reinterpret_cast<Signature*>(next(F, caller));
 }
 
+template <class First, class... Rest>
+std::string handle_of(First first, Rest...) {
+    if constexpr (std::is_convertible_v<First, const velk_client*>) {
+        return journal::handle_name(first);
+    } else {
+        return "";
+    }
+}
+inline std::string handle_of() {
+    return "";
+}
+
+// The journal's line of one call, when the journal is on: `rc` writes its
+// answer, `out` what it wrote back. Running out of memory for it loses the
+// line, never the call's answer; errno is kept.
+template <Fn F, class Rc, class Out, class... Args>
+void write_line(const journal::Call& call, const Decision& decision, bool taken, std::string handle, Rc&& rc,
+                Out&& out, Args... args) {
+    const int saved = errno;
+    try {
+        journal::Json json;
+        json.read_arrays = taken && decision.kind != Decision::FailCall;
+        call.begin_line(json, decision, decision.delayed);
+        json.key("handle");
+        json.bytes(handle);
+        json.key("args");
+        json.open_object();
+        journal::Describe<F>::args(json, args...);
+        json.close_object();
+        json.key("rc");
+        rc(json, saved);
+        json.key("out");
+        out(json);
+        json.close_object();
+        journal::Call::write(json);
+    } catch (const std::bad_alloc&) {
+    }
+    errno = saved;
+}
+
+// Whether the library took a call that answered `rc`: one refused for its
+// arguments read none of its arrays.
+constexpr bool taken(long long rc) {
+    return rc != VELK_ERR_INVALID_ARGUMENT && rc != -EINVAL;
+}
+
+template <Fn F, class Result, class... Args>
+void record(const journal::Call& call, const Decision& decision, Result result, Args... args) {
+    if (!call.active()) {
+        return;
+    }
+    if constexpr (std::is_same_v<Result, velk_client*>) {
+        if (result != nullptr) {
+            journal::name_handle(result);
+        }
+        write_line<F>(
+            call, decision, true, journal::handle_name(result),
+            [&](journal::Json& json, int error) {
+                if (result != nullptr) {
+                    json.bytes(journal::handle_name(result));
+                    return;
+                }
+                json.null();
+                json.key("errno");
+                if (error == call.errno_before()) {
+                    json.bytes("unchanged");
+                } else {
+                    json.number(error);
+                }
+            },
+            [](journal::Json& json) { json.null(); }, args...);
+    } else if constexpr (std::is_same_v<Result, const char*>) {
+        write_line<F>(
+            call, decision, true, "", [&](journal::Json& json, int) { json.string(result); },
+            [](journal::Json& json) { json.null(); }, args...);
+    } else {
+        write_line<F>(
+            call, decision, taken(result), handle_of(args...),
+            [&](journal::Json& json, int) { json.number(result); },
+            [&](journal::Json& json) { journal::Describe<F>::out(json, result, args...); }, args...);
+        if constexpr (F == kBatchQuery || F == kLlBatchQuery) {
+            // Its results, by the query's seq, for the free that follows.
+            constexpr std::size_t kResults = F == kBatchQuery ? 5 : 3;
+            if (result > 0) {
+                journal::name_results(std::get<kResults>(std::tie(args...)), call.seq());
+            }
+        }
+    }
+}
+
+// The same for a function that returns nothing.
+template <Fn F, class... Args>
+void record_nothing(const journal::Call& call, const Decision& decision, Args... args) {
+    if (call.active()) {
+        write_line<F>(
+            call, decision, true, handle_of(args...), [](journal::Json& json, int) { json.null(); },
+            [&](journal::Json& json) { journal::Describe<F>::out(json, args...); }, args...);
+    }
+}
+
+// A get's line: what its callback saw, call by call (null when it was not
+// called through the journal).
+template <Fn F, class... Args>
+void record_get(const journal::Call& call, const Decision& decision, std::int32_t result,
+                const journal::Json* callbacks, Args... args) {
+    if (call.active()) {
+        write_line<F>(
+            call, decision, taken(result), handle_of(args...),
+            [&](journal::Json& json, int) { json.number(result); },
+            [&](journal::Json& json) {
+                if (callbacks == nullptr) {
+                    json.null();
+                    return;
+                }
+                json.open_object();
+                json.key("callbacks");
+                json.embed(*callbacks);
+                json.close_object();
+            },
+            args...);
+    }
+}
+
 // A function whose failure is a status code.
 template <Fn F, class Result, class... Args>
 Result status_call(const void* caller, Args... args) {
+    const journal::Call call(F);
     const Decision decision = enter(F, -1);
-    if (decision.kind == Decision::FailCall) {
-        return static_cast<Result>(decision.code);
-    }
-    return next_as<F, Result(Args...)>(caller)(args...);
+    const Result result = decision.kind == Decision::FailCall ? static_cast<Result>(decision.code)
+                                                              : next_as<F, Result(Args...)>(caller)(args...);
+    record<F>(call, decision, result, args...);
+    return result;
 }
 
 // A create call: a failure is NULL, with errno for a negative code.
 template <Fn F, class Config>
 velk_client* create_call(const void* caller, Config config) {
+    const journal::Call call(F);
     const Decision decision = enter(F, -1);
+    velk_client* client = nullptr;
     if (decision.kind == Decision::FailCall) {
         if (decision.code < 0) {
             errno = -decision.code;  // INT32_MIN is refused when the rule is set
         }
-        return nullptr;
+    } else {
+        client = next_as<F, velk_client*(Config)>(caller)(config);
     }
-    return next_as<F, velk_client*(Config)>(caller)(config);
+    record<F>(call, decision, client, config);
+    return client;
 }
 
-// Functions that cannot fail: counted, delayed, passed on.
+// Functions that cannot fail: counted, delayed, passed on. A destroy's
+// handle and a free's results are named before they go.
 template <Fn F, class Result, class... Args>
 Result plain_call(const void* caller, Args... args) {
-    enter(F, -1);
-    return next_as<F, Result(Args...)>(caller)(args...);
+    const journal::Call call(F);
+    const Decision decision = enter(F, -1);
+    if constexpr (F == kMetricsCtxReset) {
+        next_as<F, Result(Args...)>(caller)(args...);
+        record_nothing<F>(call, decision, args...);  // what the reset left
+    } else if constexpr (std::is_void_v<Result>) {
+        // Written first: the names of the handle or the results hold only
+        // until the call releases them.
+        record_nothing<F>(call, decision, args...);
+        next_as<F, Result(Args...)>(caller)(args...);
+        if constexpr (F == kClientDestroy || F == kLlClientDestroy) {
+            if (call.active()) {
+                journal::forget_handle(args...);
+            }
+        }
+    } else {
+        const Result result = next_as<F, Result(Args...)>(caller)(args...);
+        record<F>(call, decision, result, args...);
+        return result;
+    }
+}
+
+// A get's callback, seen by the journal on its way to the program's.
+struct CallbackLog {
+    velk_get_callback_t callback;
+    void* user_data;
+    journal::Json calls;
+};
+
+extern "C" int journal_callback(int32_t count, const void* const* values, const uint64_t* lens,
+                                const int32_t* statuses, void* data) {
+    auto* log = static_cast<CallbackLog*>(data);
+    try {
+        journal::callback_call(log->calls, count, values, lens, statuses, journal::values());
+    } catch (const std::bad_alloc&) {
+    }
+    const journal::ProgramCode program;  // the callback's own calls are the program's
+    return log->callback(count, values, lens, statuses, log->user_data);
 }
 
 // How many items a per-item rule may drop one of: the call must be one the
@@ -176,27 +347,53 @@ VELKFAULT_API int32_t velk_batch_put(velk_client* client, const char* ns, const 
     using Next = int32_t(velk_client*, const char*, const velk_put_item_t*, int32_t, velk_put_result_t*,
                          int32_t, const void*);
     const void* caller = VELKFAULT_CALLER;
+    const journal::Call call(kBatchPut);
     const Decision decision = enter(
         kBatchPut, droppable(client != nullptr && ns != nullptr && items != nullptr && results != nullptr,
                              count, result_capacity));
-    if (decision.kind == Decision::FailCall) {
-        return decision.code;
-    }
+    int32_t rc = decision.code;
     if (decision.kind == Decision::FailItem) {
-        return without_item(items, count, results, decision,
-                            [&](const velk_put_item_t* kept, int32_t n, velk_put_result_t* kept_results) {
-                                return next_as<kBatchPut, Next>(caller)(client, ns, kept, n, kept_results, n,
-                                                                        reserved);
-                            });
+        rc = without_item(items, count, results, decision,
+                          [&](const velk_put_item_t* kept, int32_t n, velk_put_result_t* kept_results) {
+                              return next_as<kBatchPut, Next>(caller)(client, ns, kept, n, kept_results, n,
+                                                                      reserved);
+                          });
+    } else if (decision.kind == Decision::Pass) {
+        rc = next_as<kBatchPut, Next>(caller)(client, ns, items, count, results, result_capacity, reserved);
     }
-    return next_as<kBatchPut, Next>(caller)(client, ns, items, count, results, result_capacity, reserved);
+    record<kBatchPut>(call, decision, rc, client, ns, items, count, results, result_capacity, reserved);
+    return rc;
 }
 
 VELKFAULT_API int32_t velk_batch_get(velk_client* client, const char* ns, const velk_get_item_t* items,
                                      int32_t count, velk_get_callback_t callback, void* user_data,
                                      const void* reserved) {
-    return status_call<kBatchGet, int32_t>(VELKFAULT_CALLER, client, ns, items, count, callback, user_data,
-                                           reserved);
+    using Next = int32_t(velk_client*, const char*, const velk_get_item_t*, int32_t, velk_get_callback_t,
+                         void*, const void*);
+    const void* caller = VELKFAULT_CALLER;
+    const journal::Call call(kBatchGet);
+    const Decision decision = enter(kBatchGet, -1);
+    if (decision.kind == Decision::FailCall) {
+        record_get<kBatchGet>(call, decision, decision.code, nullptr, client, ns, items, count, callback,
+                              user_data, reserved);
+        return decision.code;
+    }
+    if (!call.active() || callback == nullptr) {
+        const int32_t rc =
+            next_as<kBatchGet, Next>(caller)(client, ns, items, count, callback, user_data, reserved);
+        record_get<kBatchGet>(call, decision, rc, nullptr, client, ns, items, count, callback, user_data,
+                              reserved);
+        return rc;
+    }
+    // The callback goes through the journal, which sees what it is lent.
+    CallbackLog log{callback, user_data, {}};
+    log.calls.open_array();
+    const int32_t rc =
+        next_as<kBatchGet, Next>(caller)(client, ns, items, count, journal_callback, &log, reserved);
+    log.calls.close_array();
+    record_get<kBatchGet>(call, decision, rc, &log.calls, client, ns, items, count, callback, user_data,
+                          reserved);
+    return rc;
 }
 
 VELKFAULT_API int32_t velk_batch_get_into(velk_client* client, const char* ns, const velk_get_item_t* items,
@@ -213,22 +410,24 @@ VELKFAULT_API int32_t velk_batch_delete_items(velk_client* client, const char* n
     using Next = int32_t(velk_client*, const char*, const velk_delete_item_t*, int32_t, velk_delete_result_t*,
                          int32_t, const void*);
     const void* caller = VELKFAULT_CALLER;
+    const journal::Call call(kBatchDeleteItems);
     const Decision decision = enter(kBatchDeleteItems, droppable(client != nullptr && ns != nullptr &&
                                                                      items != nullptr && results != nullptr,
                                                                  count, result_capacity));
-    if (decision.kind == Decision::FailCall) {
-        return decision.code;
-    }
+    int32_t rc = decision.code;
     if (decision.kind == Decision::FailItem) {
-        return without_item(
-            items, count, results, decision,
-            [&](const velk_delete_item_t* kept, int32_t n, velk_delete_result_t* kept_results) {
-                return next_as<kBatchDeleteItems, Next>(caller)(client, ns, kept, n, kept_results, n,
-                                                                reserved);
-            });
+        rc = without_item(items, count, results, decision,
+                          [&](const velk_delete_item_t* kept, int32_t n, velk_delete_result_t* kept_results) {
+                              return next_as<kBatchDeleteItems, Next>(caller)(client, ns, kept, n,
+                                                                              kept_results, n, reserved);
+                          });
+    } else if (decision.kind == Decision::Pass) {
+        rc = next_as<kBatchDeleteItems, Next>(caller)(client, ns, items, count, results, result_capacity,
+                                                      reserved);
     }
-    return next_as<kBatchDeleteItems, Next>(caller)(client, ns, items, count, results, result_capacity,
-                                                    reserved);
+    record<kBatchDeleteItems>(call, decision, rc, client, ns, items, count, results, result_capacity,
+                              reserved);
+    return rc;
 }
 
 VELKFAULT_API int32_t velk_batch_delete(velk_client* client, const char* ns, const char* const* keys,
@@ -237,22 +436,24 @@ VELKFAULT_API int32_t velk_batch_delete(velk_client* client, const char* ns, con
     using Next = int32_t(velk_client*, const char*, const char* const*, int32_t, const int32_t*, int32_t*,
                          int32_t, const void*);
     const void* caller = VELKFAULT_CALLER;
+    const journal::Call call(kBatchDelete);
     const Decision decision = enter(
         kBatchDelete, droppable(client != nullptr && ns != nullptr && keys != nullptr && statuses != nullptr,
                                 count, status_capacity));
-    if (decision.kind == Decision::FailCall) {
-        return decision.code;
-    }
+    int32_t rc = decision.code;
     if (decision.kind == Decision::FailItem) {
-        return without_key(
-            keys, options, count, statuses, decision,
-            [&](const char* const* kept, const int32_t* kept_options, int32_t n, int32_t* out) {
-                return next_as<kBatchDelete, Next>(caller)(client, ns, kept, n, kept_options, out, n,
-                                                           reserved);
-            });
+        rc = without_key(keys, options, count, statuses, decision,
+                         [&](const char* const* kept, const int32_t* kept_options, int32_t n, int32_t* out) {
+                             return next_as<kBatchDelete, Next>(caller)(client, ns, kept, n, kept_options,
+                                                                        out, n, reserved);
+                         });
+    } else if (decision.kind == Decision::Pass) {
+        rc = next_as<kBatchDelete, Next>(caller)(client, ns, keys, count, options, statuses, status_capacity,
+                                                 reserved);
     }
-    return next_as<kBatchDelete, Next>(caller)(client, ns, keys, count, options, statuses, status_capacity,
-                                               reserved);
+    record<kBatchDelete>(call, decision, rc, client, ns, keys, count, options, statuses, status_capacity,
+                         reserved);
+    return rc;
 }
 
 VELKFAULT_API int32_t velk_batch_query(velk_client* client, const char* ns, const char* const* keys,
@@ -303,28 +504,54 @@ VELKFAULT_API int32_t velk_ll_batch_put(velk_client* client, const velk_ll_put_i
     using Next = int32_t(velk_client*, const velk_ll_put_item_t*, int32_t, velk_put_result_t*, int32_t,
                          const void*, const void*);
     const void* caller = VELKFAULT_CALLER;
+    const journal::Call call(kLlBatchPut);
     const Decision decision =
         enter(kLlBatchPut,
               droppable(client != nullptr && items != nullptr && results != nullptr, count, result_capacity));
-    if (decision.kind == Decision::FailCall) {
-        return decision.code;
-    }
+    int32_t rc = decision.code;
     if (decision.kind == Decision::FailItem) {
-        return without_item(items, count, results, decision,
-                            [&](const velk_ll_put_item_t* kept, int32_t n, velk_put_result_t* kept_results) {
-                                return next_as<kLlBatchPut, Next>(caller)(client, kept, n, kept_results, n,
-                                                                          reserved, ignored);
-                            });
+        rc = without_item(items, count, results, decision,
+                          [&](const velk_ll_put_item_t* kept, int32_t n, velk_put_result_t* kept_results) {
+                              return next_as<kLlBatchPut, Next>(caller)(client, kept, n, kept_results, n,
+                                                                        reserved, ignored);
+                          });
+    } else if (decision.kind == Decision::Pass) {
+        rc = next_as<kLlBatchPut, Next>(caller)(client, items, count, results, result_capacity, reserved,
+                                                ignored);
     }
-    return next_as<kLlBatchPut, Next>(caller)(client, items, count, results, result_capacity, reserved,
-                                              ignored);
+    record<kLlBatchPut>(call, decision, rc, client, items, count, results, result_capacity, reserved,
+                        ignored);
+    return rc;
 }
 
 VELKFAULT_API int32_t velk_ll_batch_get(velk_client* client, const char* const* keys, int32_t count,
                                         velk_get_callback_t callback, void* user_data, const void* reserved,
                                         const void* ignored) {
-    return status_call<kLlBatchGet, int32_t>(VELKFAULT_CALLER, client, keys, count, callback, user_data,
-                                             reserved, ignored);
+    using Next = int32_t(velk_client*, const char* const*, int32_t, velk_get_callback_t, void*, const void*,
+                         const void*);
+    const void* caller = VELKFAULT_CALLER;
+    const journal::Call call(kLlBatchGet);
+    const Decision decision = enter(kLlBatchGet, -1);
+    if (decision.kind == Decision::FailCall) {
+        record_get<kLlBatchGet>(call, decision, decision.code, nullptr, client, keys, count, callback,
+                                user_data, reserved, ignored);
+        return decision.code;
+    }
+    if (!call.active() || callback == nullptr) {
+        const int32_t rc =
+            next_as<kLlBatchGet, Next>(caller)(client, keys, count, callback, user_data, reserved, ignored);
+        record_get<kLlBatchGet>(call, decision, rc, nullptr, client, keys, count, callback, user_data,
+                                reserved, ignored);
+        return rc;
+    }
+    CallbackLog log{callback, user_data, {}};
+    log.calls.open_array();
+    const int32_t rc =
+        next_as<kLlBatchGet, Next>(caller)(client, keys, count, journal_callback, &log, reserved, ignored);
+    log.calls.close_array();
+    record_get<kLlBatchGet>(call, decision, rc, &log.calls, client, keys, count, callback, user_data,
+                            reserved, ignored);
+    return rc;
 }
 
 VELKFAULT_API int32_t velk_ll_batch_get_into(velk_client* client, const char* const* keys, int32_t count,
@@ -340,21 +567,24 @@ VELKFAULT_API int32_t velk_ll_batch_delete(velk_client* client, const char* cons
     using Next =
         int32_t(velk_client*, const char* const*, int32_t, int32_t*, int32_t, const void*, const void*);
     const void* caller = VELKFAULT_CALLER;
+    const journal::Call call(kLlBatchDelete);
     const Decision decision =
         enter(kLlBatchDelete,
               droppable(client != nullptr && keys != nullptr && statuses != nullptr, count, status_capacity));
-    if (decision.kind == Decision::FailCall) {
-        return decision.code;
-    }
+    int32_t rc = decision.code;
     if (decision.kind == Decision::FailItem) {
-        return without_key(keys, nullptr, count, statuses, decision,
-                           [&](const char* const* kept, const int32_t*, int32_t n, int32_t* out) {
-                               return next_as<kLlBatchDelete, Next>(caller)(client, kept, n, out, n, reserved,
-                                                                            ignored);
-                           });
+        rc = without_key(keys, nullptr, count, statuses, decision,
+                         [&](const char* const* kept, const int32_t*, int32_t n, int32_t* out) {
+                             return next_as<kLlBatchDelete, Next>(caller)(client, kept, n, out, n, reserved,
+                                                                          ignored);
+                         });
+    } else if (decision.kind == Decision::Pass) {
+        rc = next_as<kLlBatchDelete, Next>(caller)(client, keys, count, statuses, status_capacity, reserved,
+                                                   ignored);
     }
-    return next_as<kLlBatchDelete, Next>(caller)(client, keys, count, statuses, status_capacity, reserved,
-                                                 ignored);
+    record<kLlBatchDelete>(call, decision, rc, client, keys, count, statuses, status_capacity, reserved,
+                           ignored);
+    return rc;
 }
 
 VELKFAULT_API int32_t velk_ll_batch_query(velk_client* client, const char* const* keys, int32_t count,

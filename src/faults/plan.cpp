@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <limits>
 
+#include "faults/journal.hpp"
 #include "faults/registry.hpp"
 
 namespace velkfault {
@@ -140,6 +141,12 @@ namespace {
 // Read once, when the library is loaded: a plan that cannot be followed
 // stops the program before it runs, never silently.
 __attribute__((constructor)) void read_plan_at_load() {
+    // A journal asked for and not to be had is not silently left out either.
+    if (const std::string problem = journal::open_from_environment(); !problem.empty()) {
+        std::fprintf(stderr, "libvelkfault: %s\n", problem.c_str());  // GCOVR_EXCL_LINE: ends the process
+        std::fflush(stderr);                                          // GCOVR_EXCL_LINE
+        _exit(2);                                                     // GCOVR_EXCL_LINE
+    }
     const char* text = std::getenv("VELKFAULT");
     if (text == nullptr) {
         return;

@@ -93,7 +93,8 @@ __attribute__((no_sanitize_address)) void wait_for(std::uint32_t microseconds) {
 
 Decision enter(Fn fn, std::int32_t items) {
     counts[fn].fetch_add(1, std::memory_order_relaxed);
-    if (const std::uint32_t delay = delays[fn].load(std::memory_order_relaxed); delay != 0) {
+    const std::uint32_t delay = delays[fn].load(std::memory_order_relaxed);
+    if (delay != 0) {
         const int saved = errno;
         wait_for(delay);
         errno = saved;
@@ -101,13 +102,13 @@ Decision enter(Fn fn, std::int32_t items) {
     const std::lock_guard guard(plan_lock);
     Rule& rule = rules[fn];
     if (rule.kind == Decision::Pass || (rule.kind == Decision::FailItem && items <= rule.item)) {
-        return {};
+        return {Decision::Pass, 0, 0, delay != 0};
     }
     if (rule.skip != 0) {
         --rule.skip;
-        return {};
+        return {Decision::Pass, 0, 0, delay != 0};
     }
-    Decision decision{rule.kind, rule.code, rule.item};
+    Decision decision{rule.kind, rule.code, rule.item, delay != 0};
     if (!rule.forever && --rule.times == 0) {
         rule = Rule{};
     }

@@ -59,6 +59,7 @@ struct Decision {
     enum Kind { Pass, FailCall, FailItem } kind = Pass;
     std::int32_t code = 0;  // FailCall: the result; FailItem: the item's status
     std::int32_t item = 0;  // FailItem: which item
+    bool delayed = false;   // a planned delay ran first
 };
 
 // Counts the call, waits its delay, and decides. `items` is the number of

@@ -77,9 +77,8 @@ std::size_t attributes_size(const velk::PutRecord& record, std::size_t length) n
         return size;
     }
     size += 13;  // ":", tag, replica count, pairs
-    record.metadata.for_each([&size](std::string_view key, std::string_view value) {
-        size += 8 + key.size() + value.size();
-    });
+    record.metadata.for_each(
+        [&size](std::string_view key, std::string_view value) { size += 8 + key.size() + value.size(); });
     return size;
 }
 

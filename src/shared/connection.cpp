@@ -29,9 +29,11 @@ std::optional<Endpoint> redirection(std::string_view error, std::string_view kin
     const std::string_view address = error.substr(error.rfind(' ') + 1);
     const auto colon = address.rfind(':');
     int port = 0;
-    const std::string_view digits = colon == std::string_view::npos ? std::string_view() : address.substr(colon + 1);
+    const std::string_view digits =
+        colon == std::string_view::npos ? std::string_view() : address.substr(colon + 1);
     if (colon == 0 || digits.empty() ||
-        std::from_chars(digits.data(), digits.data() + digits.size(), port).ptr != digits.data() + digits.size()) {
+        std::from_chars(digits.data(), digits.data() + digits.size(), port).ptr !=
+            digits.data() + digits.size()) {
         return std::nullopt;
     }
     Endpoint node = like;
@@ -56,7 +58,8 @@ void add_command(Request& request, const Command& command) {
 
 }  // namespace
 
-int exchange(Link& link, const Request* first, const Request& request, Reply& reply, const Deadline& deadline) {
+int exchange(Link& link, const Request* first, const Request& request, Reply& reply,
+             const Deadline& deadline) {
     for (const Request* part : {first, &request}) {
         if (part != nullptr) {
             if (const int sent = link.send(*part, deadline); sent != 0) {
@@ -152,7 +155,8 @@ int Connection::connect(Link& link, const Endpoint& node, const Deadline& deadli
         }
     }
     if (refused) {
-        set_last_error("the server at ", link.where(), " refused to sign in or to choose the database: ", refusal);
+        set_last_error("the server at ", link.where(),
+                       " refused to sign in or to choose the database: ", refusal);
         link.close();
         return -EPROTO;
     }
@@ -194,7 +198,8 @@ int Connection::ensure(const Deadline& deadline, bool may_restart) {
     return status;
 }
 
-int Connection::perform(const Request& request, Reply& reply, const Deadline& deadline, const std::string* script) {
+int Connection::perform(const Request& request, Reply& reply, const Deadline& deadline,
+                        const std::string* script) {
     constexpr int kMostRedirections = 16;
     auto pause = std::chrono::milliseconds(2);
     int redirections = 0;
@@ -229,7 +234,8 @@ int Connection::perform(const Request& request, Reply& reply, const Deadline& de
             link_.close();
             continue;
         }
-        if (const auto asked = redirection(error, "ASK ", seeds_.front()); asked && redirections < kMostRedirections) {
+        if (const auto asked = redirection(error, "ASK ", seeds_.front());
+            asked && redirections < kMostRedirections) {
             // The slot is moving: this one call goes to the node it moves to.
             ++redirections;
             Link there;

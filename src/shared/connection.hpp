@@ -24,7 +24,6 @@
 #include "shared/endpoint.hpp"
 #include "shared/transport.hpp"
 
-
 namespace velkshared {
 
 enum class Script { Write, Read };
@@ -79,7 +78,9 @@ public:
 
     // The largest argument the server takes (its proto-max-bulk-len), as
     // the last connection found it.
-    [[nodiscard]] long long max_argument() const noexcept { return max_argument_.load(std::memory_order_relaxed); }
+    [[nodiscard]] long long max_argument() const noexcept {
+        return max_argument_.load(std::memory_order_relaxed);
+    }
     [[nodiscard]] std::chrono::milliseconds timeout() const noexcept { return timeout_; }
 
 private:
@@ -110,6 +111,7 @@ private:
 // and reads one answer per command: 0, or the first refusal (-EPROTO, its
 // text in last_error()), or a failure of the link. `reply` keeps the last
 // answer.
-int exchange(Link& link, const Request* first, const Request& request, Reply& reply, const Deadline& deadline);
+int exchange(Link& link, const Request* first, const Request& request, Reply& reply,
+             const Deadline& deadline);
 
 }  // namespace velkshared

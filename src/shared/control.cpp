@@ -8,9 +8,9 @@
 #include "client/barrier.hpp"
 #include "shared/admin.hpp"
 #include "shared/connection.hpp"
-#include "shared/transport.hpp"
 #include "shared/endpoint.hpp"
 #include "shared/shared_store.hpp"
+#include "shared/transport.hpp"
 #include "topology/node_table.hpp"
 #include "velkshared.h"
 

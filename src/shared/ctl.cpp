@@ -72,7 +72,9 @@ const char* const kShortUsage =
 
 // The length of the valid UTF-8 sequence at the start of `text`, or 0.
 std::size_t utf8_sequence(std::string_view text) {
-    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const auto byte = [&](std::size_t i) {
+        return static_cast<unsigned char>(text[i]);
+    };
     const unsigned char lead = byte(0);
     std::size_t length = 0;
     // The second byte's range rules out overlong forms and surrogates.
@@ -116,11 +118,21 @@ std::string quoted(std::string_view text) {
             continue;
         }
         switch (c) {
-            case '\n': out += "\\n"; break;
-            case '\t': out += "\\t"; break;
-            case '\r': out += "\\r"; break;
-            case '\\': out += "\\\\"; break;
-            case '"': out += "\\\""; break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '"':
+                out += "\\\"";
+                break;
             default:
                 if (byte >= 0x20 && byte < 0x7f) {
                     out += c;
@@ -240,8 +252,8 @@ Parsed parse(int argc, char** argv) {
         const std::string arg = argv[i];
         const bool has_value = i + 1 < argc;
         const auto takes = [&](std::initializer_list<const char*> commands) {
-            return std::find_if(commands.begin(), commands.end(), [&](const char* c) { return command == c; }) !=
-                   commands.end();
+            return std::find_if(commands.begin(), commands.end(),
+                                [&](const char* c) { return command == c; }) != commands.end();
         };
         if (arg == "--url" || arg == "--store" || arg == "--keys" || arg == "--max-bytes") {
             if (!has_value) {
@@ -259,7 +271,8 @@ Parsed parse(int argc, char** argv) {
                 unsigned long long n = 0;
                 const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), n);
                 if (digits.empty() || error != std::errc() || end != digits.data() + digits.size()) {
-                    return {std::nullopt, "--max-bytes needs a number of bytes, not '" + std::string(digits) + "'"};
+                    return {std::nullopt,
+                            "--max-bytes needs a number of bytes, not '" + std::string(digits) + "'"};
                 }
                 options.max_bytes = n == 0 ? static_cast<std::size_t>(-1) : static_cast<std::size_t>(n);
             } else {
@@ -386,7 +399,8 @@ std::string entry_json(const Entry& entry, std::size_t max_bytes) {
     if (entry.value) {
         std::size_t left = 0;
         const std::string shown = cut(*entry.value, max_bytes, left);
-        out += ", " + json_field("value", shown) + ", \"value_bytes_left\": " + number(static_cast<long long>(left));
+        out += ", " + json_field("value", shown) +
+               ", \"value_bytes_left\": " + number(static_cast<long long>(left));
     }
     return out + "}";
 }
@@ -407,7 +421,8 @@ Attributes decoded(const std::string& bytes, const std::string& key) {
 
 // The settings of every namespace of the store.
 std::map<std::string, std::string> namespaces(Connection& connection, const Place& place) {
-    return as_map(ask_for(connection, {"HGETALL", place.prefix + "ns"}, place.url, REDIS_REPLY_ARRAY, "HGETALL").get());
+    return as_map(
+        ask_for(connection, {"HGETALL", place.prefix + "ns"}, place.url, REDIS_REPLY_ARRAY, "HGETALL").get());
 }
 
 int no_namespace(const Place& place, const std::string& ns) {
@@ -418,14 +433,16 @@ int no_namespace(const Place& place, const std::string& ns) {
 
 int show_namespaces(Connection& connection, const Place& place, const Options& options) {
     const auto settings_of = namespaces(connection, place);
-    const auto used_of =
-        as_map(ask_for(connection, {"HGETALL", place.prefix + "used"}, place.url, REDIS_REPLY_ARRAY, "HGETALL").get());
+    const auto used_of = as_map(
+        ask_for(connection, {"HGETALL", place.prefix + "used"}, place.url, REDIS_REPLY_ARRAY, "HGETALL")
+            .get());
     std::string json = "{" + place_json(place) + ", \"namespaces\": [";
     if (!options.json) {
         if (settings_of.empty()) {
-            std::printf("store %s at %s: no namespaces (a mistyped --store is the usual cause; "
-                        "velkshared-ctl stores lists the stores on the server)\n",
-                        quoted(place.store).c_str(), place.url.c_str());
+            std::printf(
+                "store %s at %s: no namespaces (a mistyped --store is the usual cause; "
+                "velkshared-ctl stores lists the stores on the server)\n",
+                quoted(place.store).c_str(), place.url.c_str());
             return kOk;
         }
         std::printf("store %s at %s: %zu namespace%s\n", quoted(place.store).c_str(), place.url.c_str(),
@@ -440,7 +457,8 @@ int show_namespaces(Connection& connection, const Place& place, const Options& o
         const std::string attrs = place.prefix + "a:" + hex(name);
         const long long entries =
             ask_for(connection, {"HLEN", attrs}, place.url, REDIS_REPLY_INTEGER, "HLEN")->integer -
-            ask_for(connection, {"HEXISTS", attrs, kTableField}, place.url, REDIS_REPLY_INTEGER, "HEXISTS")->integer;
+            ask_for(connection, {"HEXISTS", attrs, kTableField}, place.url, REDIS_REPLY_INTEGER, "HEXISTS")
+                ->integer;
         const auto it = used_of.find(name);
         const std::string used = it != used_of.end() ? it->second : "0";
         char parameter[32];
@@ -473,8 +491,9 @@ int show_keys(Connection& connection, const Place& place, const Options& options
     std::map<std::string, std::string> attributes;
     std::string cursor = "0";
     do {
-        const Reply page = ask_for(connection, {"HSCAN", place.prefix + "a:" + hex(ns), cursor, "COUNT", "1000"},
-                                   place.url, REDIS_REPLY_ARRAY, "HSCAN");
+        const Reply page =
+            ask_for(connection, {"HSCAN", place.prefix + "a:" + hex(ns), cursor, "COUNT", "1000"}, place.url,
+                    REDIS_REPLY_ARRAY, "HSCAN");
         cursor.assign(page->element[0]->str, page->element[0]->len);
         attributes.merge(as_map(page->element[1]));
     } while (cursor != "0");
@@ -507,8 +526,10 @@ int get(Connection& connection, const Place& place, const Options& options) {
     if (namespaces(connection, place).count(options.ns) == 0) {
         return no_namespace(place, options.ns);
     }
-    const Reply attributes = ask(connection, {"HGET", place.prefix + "a:" + hex(options.ns), options.key}, place.url);
-    const Reply value = ask(connection, {"HGET", place.prefix + "v:" + hex(options.ns), options.key}, place.url);
+    const Reply attributes =
+        ask(connection, {"HGET", place.prefix + "a:" + hex(options.ns), options.key}, place.url);
+    const Reply value =
+        ask(connection, {"HGET", place.prefix + "v:" + hex(options.ns), options.key}, place.url);
     if (attributes->type != REDIS_REPLY_STRING || value->type != REDIS_REPLY_STRING) {
         std::fprintf(stderr, "velkshared-ctl: no key %s in namespace %s of store %s at %s\n",
                      quoted(options.key).c_str(), quoted(options.ns).c_str(), quoted(place.store).c_str(),
@@ -605,8 +626,8 @@ int stores(Connection& connection, const Endpoint& seed, const Place& place, con
         const std::string where = describe(node);
         std::string cursor = "0";
         do {
-            const Reply page = ask_for(there, {"SCAN", cursor, "MATCH", "velk:{*}:ns", "COUNT", "1000"}, where,
-                                       REDIS_REPLY_ARRAY, "SCAN");
+            const Reply page = ask_for(there, {"SCAN", cursor, "MATCH", "velk:{*}:ns", "COUNT", "1000"},
+                                       where, REDIS_REPLY_ARRAY, "SCAN");
             cursor.assign(page->element[0]->str, page->element[0]->len);
             const redisReply* keys = page->element[1];
             for (std::size_t i = 0; i < keys->elements; ++i) {
@@ -614,7 +635,8 @@ int stores(Connection& connection, const Endpoint& seed, const Place& place, con
                 const auto open = key.find('{');
                 const auto close = key.find('}');
                 if (const auto name = unhex(std::string_view(key).substr(open + 1, close - open - 1))) {
-                    found[*name] = {ask_for(there, {"HLEN", key}, where, REDIS_REPLY_INTEGER, "HLEN")->integer, where};
+                    found[*name] = {
+                        ask_for(there, {"HLEN", key}, where, REDIS_REPLY_INTEGER, "HLEN")->integer, where};
                 }
             }
         } while (cursor != "0");
@@ -624,7 +646,8 @@ int stores(Connection& connection, const Endpoint& seed, const Place& place, con
         bool first = true;
         for (const auto& [name, where] : found) {
             json += std::string(first ? "" : ", ") + "{" + json_field("name", name) +
-                    ", \"namespaces\": " + number(where.namespaces) + ", " + json_field("node", where.node) + "}";
+                    ", \"namespaces\": " + number(where.namespaces) + ", " + json_field("node", where.node) +
+                    "}";
             first = false;
         }
         std::printf("%s]}\n", json.c_str());
@@ -669,7 +692,8 @@ int run(int argc, char** argv) {
     const Place place{settings->store, redacted(settings->url), key_prefix(settings->store)};
     Connection connection(*seeds, settings->timeout);
     if (options.command == "show") {
-        return options.keys ? show_keys(connection, place, options) : show_namespaces(connection, place, options);
+        return options.keys ? show_keys(connection, place, options)
+                            : show_namespaces(connection, place, options);
     }
     if (options.command == "get") {
         return get(connection, place, options);

@@ -184,7 +184,8 @@ std::string redacted(std::string_view url) {
     // password written without its colon.
     const std::string_view info = rest.substr(0, at);
     const auto colon = info.find(':');
-    const std::string_view user = colon == std::string_view::npos ? std::string_view() : info.substr(0, colon);
+    const std::string_view user =
+        colon == std::string_view::npos ? std::string_view() : info.substr(0, colon);
     std::string out(url.substr(0, scheme + 3));
     out.append(user);
     out += user.empty() && colon == std::string_view::npos ? "***" : ":***";
@@ -197,7 +198,8 @@ std::string describe(const Endpoint& endpoint) {
         return "unix://" + endpoint.path;
     }
     const bool ipv6 = endpoint.host.find(':') != std::string::npos;
-    return "redis://" + (ipv6 ? "[" + endpoint.host + "]" : endpoint.host) + ":" + std::to_string(endpoint.port);
+    return "redis://" + (ipv6 ? "[" + endpoint.host + "]" : endpoint.host) + ":" +
+           std::to_string(endpoint.port);
 }
 
 std::optional<Environment> settings_from_environment(const char* url, const char* store,

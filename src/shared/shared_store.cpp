@@ -42,7 +42,8 @@ struct Names {
 // The handle of the shared store: the node table every handle carries, the
 // store's key prefix and the connection.
 struct velk_client {
-    velk_client(std::vector<velkshared::Endpoint> seeds, std::chrono::milliseconds timeout, std::string key_prefix)
+    velk_client(std::vector<velkshared::Endpoint> seeds, std::chrono::milliseconds timeout,
+                std::string key_prefix)
         : prefix(std::move(key_prefix)), connection(std::move(seeds), timeout) {}
 
     // The names of the namespace of the last call, kept (the calls of a test
@@ -114,7 +115,8 @@ class Scratch {
     static_assert(std::is_trivially_copyable_v<T> && std::is_trivially_destructible_v<T>);
 
 public:
-    explicit Scratch(std::size_t count) : data_(count <= kChunk ? local_ : (heap_ = std::make_unique<T[]>(count)).get()) {}
+    explicit Scratch(std::size_t count)
+        : data_(count <= kChunk ? local_ : (heap_ = std::make_unique<T[]>(count)).get()) {}
     T& operator[](std::size_t i) noexcept { return data_[i]; }
     T* data() noexcept { return data_; }
 
@@ -129,7 +131,9 @@ class Records {
 public:
     explicit Records(std::size_t count)
         : data_(reinterpret_cast<PutRecord*>(
-              count <= kChunk ? local_ : (heap_ = std::make_unique<unsigned char[]>(count * sizeof(PutRecord))).get())) {}
+              count <= kChunk
+                  ? local_
+                  : (heap_ = std::make_unique<unsigned char[]>(count * sizeof(PutRecord))).get())) {}
     PutRecord& operator[](std::size_t i) noexcept { return data_[i]; }
 
 private:
@@ -171,7 +175,7 @@ public:
     }
     // True for a key not seen before.
     bool insert(std::string_view key) {
-        for (std::size_t i = std::hash<std::string_view>{}(key) & mask_;; i = (i + 1) & mask_) {
+        for (std::size_t i = std::hash<std::string_view>{}(key)&mask_;; i = (i + 1) & mask_) {
             if (slots_[i].data() == nullptr) {
                 slots_[i] = key.data() != nullptr ? key : std::string_view("", 0);
                 return true;
@@ -216,7 +220,8 @@ velk_client* open_client(const char* url, const char* store, std::chrono::millis
         errno = EINVAL;
         return nullptr;
     }
-    auto client = std::make_unique<velk_client>(std::move(*seeds), settings->timeout, key_prefix(settings->store));
+    auto client =
+        std::make_unique<velk_client>(std::move(*seeds), settings->timeout, key_prefix(settings->store));
     client->nodes = std::move(nodes);
     if (const int status = client->connection.open(); status != 0) {
         errno = -status;
@@ -279,10 +284,9 @@ PutOutcome put(velk_client& client, std::string_view ns, std::size_t count, PutF
         }
     }
     char total_text[24];
-    const std::string_view total_digits(total_text,
-                                        static_cast<std::size_t>(
-                                            std::to_chars(total_text, total_text + sizeof total_text, total).ptr -
-                                            total_text));
+    const std::string_view total_digits(
+        total_text, static_cast<std::size_t>(
+                        std::to_chars(total_text, total_text + sizeof total_text, total).ptr - total_text));
     Reply reply;
     const int status = client.connection.call(
         [&](velkshared::Request& request) {
@@ -386,7 +390,8 @@ int read(velk_client& client, std::string_view ns, KeyList keys, unsigned wants,
             if (both) {
                 request.command({"MULTI"});
             }
-            for (const std::string* hash : {query ? &names.attrs : &names.values, both ? &names.attrs : nullptr}) {
+            for (const std::string* hash :
+                 {query ? &names.attrs : &names.values, both ? &names.attrs : nullptr}) {
                 if (hash != nullptr) {
                     request.begin(2 + n);
                     request.add("HMGET");

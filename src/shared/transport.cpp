@@ -190,7 +190,8 @@ int Link::connect(const Endpoint& endpoint, const Deadline& deadline) {
         hints.ai_socktype = SOCK_STREAM;
         hints.ai_flags = AI_NUMERICSERV;
         addrinfo* found = nullptr;
-        const int resolved = getaddrinfo(endpoint.host.c_str(), std::to_string(endpoint.port).c_str(), &hints, &found);
+        const int resolved =
+            getaddrinfo(endpoint.host.c_str(), std::to_string(endpoint.port).c_str(), &hints, &found);
         if (resolved != 0) {
             return fail(-ENOTCONN, "cannot find the server ", ": ", gai_strerror(resolved));
         }
@@ -284,11 +285,13 @@ int Link::send(const Request& request, const Deadline& deadline) {
                 return fail(-ENOTCONN, "the server at ", " had closed the connection", reason(errno, text));
             }
             if (errno != EAGAIN) {
-                return fail(-ETIMEDOUT, "the connection to ", " broke while a request went out", reason(errno, text));
+                return fail(-ETIMEDOUT, "the connection to ", " broke while a request went out",
+                            reason(errno, text));
             }
             // The server takes no more for now: wait until it does.
             if (!wait_for(POLLOUT, deadline)) {
-                return fail(-ETIMEDOUT, "no answer from ", within(deadline, budget), " (it took no more of the request)");
+                return fail(-ETIMEDOUT, "no answer from ", within(deadline, budget),
+                            " (it took no more of the request)");
             }
             continue;
         }
@@ -318,7 +321,8 @@ int Link::receive(Reply& reply, const Deadline& deadline) {
         void* parsed = nullptr;
         if (redisReaderGetReply(reader_, &parsed) != REDIS_OK) {
             return reader_->err == REDIS_ERR_OOM
-                       ? fail(-ETIMEDOUT, "out of memory while an answer from ", " was read: the connection was closed")
+                       ? fail(-ETIMEDOUT, "out of memory while an answer from ",
+                              " was read: the connection was closed")
                        : fail(-EPROTO, "the answer from ", " is not the server's protocol");
         }
         if (parsed != nullptr) {
@@ -329,7 +333,8 @@ int Link::receive(Reply& reply, const Deadline& deadline) {
         const ssize_t got = recv(fd_, buffer, sizeof buffer, 0);
         if (got > 0) {
             if (redisReaderFeed(reader_, buffer, static_cast<std::size_t>(got)) != REDIS_OK) {
-                return fail(-ETIMEDOUT, "out of memory while an answer from ", " was read: the connection was closed");
+                return fail(-ETIMEDOUT, "out of memory while an answer from ",
+                            " was read: the connection was closed");
             }
             continue;
         }
@@ -337,7 +342,8 @@ int Link::receive(Reply& reply, const Deadline& deadline) {
             return fail(-ETIMEDOUT, "the server at ", " closed the connection before it answered");
         }
         if (errno != EAGAIN) {
-            return fail(-ETIMEDOUT, "the connection to ", " broke before its answer came", reason(errno, text));
+            return fail(-ETIMEDOUT, "the connection to ", " broke before its answer came",
+                        reason(errno, text));
         }
         if (!wait_for(POLLIN, deadline)) {
             return fail(-ETIMEDOUT, "no answer from ", within(deadline, budget));

@@ -20,7 +20,6 @@
 
 #include "shared/endpoint.hpp"
 
-
 namespace velkshared {
 
 using Clock = std::chrono::steady_clock;
@@ -28,7 +27,8 @@ using Clock = std::chrono::steady_clock;
 // When a call must have its answer: set once when the call starts.
 class Deadline {
 public:
-    explicit Deadline(std::chrono::milliseconds budget) noexcept : at_(Clock::now() + budget), budget_(budget) {}
+    explicit Deadline(std::chrono::milliseconds budget) noexcept
+        : at_(Clock::now() + budget), budget_(budget) {}
     // What is left for one wait, in whole milliseconds rounded up; 0 once
     // the deadline has passed.
     [[nodiscard]] int remaining_ms() const noexcept;
@@ -130,7 +130,8 @@ public:
     int receive(Reply& reply, const Deadline& deadline);
 
 private:
-    int fail(int status, std::string_view what, std::string_view detail = {}, std::string_view more = {}) noexcept;
+    int fail(int status, std::string_view what, std::string_view detail = {},
+             std::string_view more = {}) noexcept;
     // Until the socket is ready for `events` (true) or the deadline passes.
     bool wait_for(short events, const Deadline& deadline) noexcept;
 

@@ -226,8 +226,8 @@ TEST(Cluster, CtlListsTheStoresOfEveryMaster) {
     EXPECT_EQ(pclose(pipe), 0);
     // Each on the master that holds it.
     for (std::size_t i = 0; i < stores.size(); ++i) {
-        const std::string line =
-            "store \"" + stores[i] + "\": 1 namespace, on redis://127.0.0.1:" + std::to_string(ports[i]) + "\n";
+        const std::string line = "store \"" + stores[i] +
+                                 "\": 1 namespace, on redis://127.0.0.1:" + std::to_string(ports[i]) + "\n";
         EXPECT_NE(out.find(line), std::string::npos) << line << " in\n" << out;
     }
 }

@@ -25,7 +25,8 @@ TEST(Control, ClearSurvivesEveryAllocationFailure) {
         alloc_hook::open(n);
         const int rc = velkshared_clear(nullptr, nullptr);
         const alloc_hook::Window w = alloc_hook::pause();
-        EXPECT_TRUE(rc == 0 || (w.failed && (rc == -ENOMEM || rc == -ENOTCONN || rc == -ETIMEDOUT))) << rc << " at " << n;
+        EXPECT_TRUE(rc == 0 || (w.failed && (rc == -ENOMEM || rc == -ENOTCONN || rc == -ETIMEDOUT)))
+            << rc << " at " << n;
         EXPECT_NE(rc == 0 ? std::string("x") : std::string(velkshared_last_error()), "");
         int total = -1;
         ASSERT_EQ(velk_list_namespaces(client.get(), nullptr, 0, &total), 0);

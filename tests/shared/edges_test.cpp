@@ -10,6 +10,7 @@
 #include <sys/socket.h>
 #include <sys/wait.h>
 
+#include <sys/resource.h>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -17,7 +18,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <sys/resource.h>
 #include <thread>
 #include <vector>
 
@@ -86,13 +86,16 @@ constexpr long long kLatest = 1700;
 // A server that answers the set-up and then every command with `bytes`.
 FakeServer::Behaviour answering(const std::string& bytes) {
     FakeServer::Behaviour behaviour;
-    behaviour.answer = [bytes](const FakeServer::Command&) { return bytes; };
+    behaviour.answer = [bytes](const FakeServer::Command&) {
+        return bytes;
+    };
     return behaviour;
 }
 
 // velkshared-ctl's exit status, or -signal when a signal ended it.
 int ctl_status(const std::string& arguments) {
-    const int status = std::system((std::string(VELKSHARED_TEST_CTL) + " " + arguments + " > /dev/null 2>&1").c_str());
+    const int status =
+        std::system((std::string(VELKSHARED_TEST_CTL) + " " + arguments + " > /dev/null 2>&1").c_str());
     return WIFSIGNALED(status) ? -WTERMSIG(status) : WEXITSTATUS(status);
 }
 
@@ -209,8 +212,8 @@ TEST(Edges, OneDeadlinePerCall) {
                     int32_t status = 0;
                     const int rc = t == 0   ? (get_value(client.get(), "ns", "k") ? 0 : -ETIMEDOUT)
                                    : t == 1 ? put_one(client.get(), "ns", "k", "v")
-                                            : velk_batch_delete(client.get(), "ns", keys, 1, nullptr, &status, 1,
-                                                                nullptr);
+                                            : velk_batch_delete(client.get(), "ns", keys, 1, nullptr, &status,
+                                                                1, nullptr);
                     EXPECT_EQ(rc, -ETIMEDOUT);
                     slowest = std::max(slowest.load(), elapsed_ms(start));
                 });
@@ -226,9 +229,11 @@ TEST(Edges, OneDeadlinePerCall) {
             const uint64_t sizes[] = {sizeof buffer};
             int32_t status = 0;
             uint64_t length = 0;
-            EXPECT_EQ(velk_batch_get_into(client.get(), "ns", &item, 1, buffers, sizes, &status, &length, nullptr),
-                      -ETIMEDOUT);
-            EXPECT_NE(text().find(server == &silent ? "no answer" : "did not serve"), std::string::npos) << text();
+            EXPECT_EQ(
+                velk_batch_get_into(client.get(), "ns", &item, 1, buffers, sizes, &status, &length, nullptr),
+                -ETIMEDOUT);
+            EXPECT_NE(text().find(server == &silent ? "no answer" : "did not serve"), std::string::npos)
+                << text();
         }
     }
 }
@@ -246,8 +251,8 @@ TEST(Edges, RedirectionsThatLeadNowhere) {
         EXPECT_NE(text().find("cannot connect to redis://127.0.0.1:1"), std::string::npos) << text();
     }
     // A redirection that names no node is the server's refusal.
-    for (const char* odd : {"-MOVED 1 nowhere\r\n", "-MOVED 1 :6379\r\n", "-MOVED 1 host:\r\n",
-                            "-ASK 1 host:63x9\r\n"}) {
+    for (const char* odd :
+         {"-MOVED 1 nowhere\r\n", "-MOVED 1 :6379\r\n", "-MOVED 1 host:\r\n", "-ASK 1 host:63x9\r\n"}) {
         FakeServer server(answering(odd));
         const Place place(server.url());
         Client client = make_client();
@@ -267,7 +272,7 @@ TEST(Edges, RedirectionsThatLeadNowhere) {
                 return std::string("+OK\r\n");
             }
             return asking.exchange(false) ? std::string("-TRYAGAIN slot half moved\r\n")
-                                           : "-ASK 1 127.0.0.1:" + std::to_string(port) + "\r\n";
+                                          : "-ASK 1 127.0.0.1:" + std::to_string(port) + "\r\n";
         };
         FakeServer server(moving);
         port = server.port();
@@ -298,12 +303,20 @@ TEST(Edges, RedirectionsThatLeadNowhere) {
 // a text (or reads them as nothing stored), writes no record, and the
 // handle stays usable.
 TEST(Edges, AnswersThatAreNotTheStoresAreRefused) {
-    const char* answers[] = {
-        ":7\r\n", "*0\r\n", "$-1\r\n", "+OK\r\n", "*1\r\n:1\r\n", "*1\r\n$2\r\nxy\r\n", "*2\r\n$1\r\nx\r\n:1\r\n",
-        "*2\r\n$20\r\n01234567890123456789\r\n$1\r\n1\r\n", "*2\r\n*1\r\n$2\r\n3:\r\n*1\r\n$2\r\nxy\r\n",
-        "*2\r\n*1\r\n$2\r\n3:\r\n:1\r\n", "*4\r\n:1\r\n$1\r\nx\r\n$2\r\nxy\r\n:0\r\n",
-        "*4\r\n:1\r\n$1\r\nx\r\n$20\r\n01234567890123456789\r\n$1\r\n0\r\n", "-ERR no\r\n",
-        "?not the protocol\r\n"};
+    const char* answers[] = {":7\r\n",
+                             "*0\r\n",
+                             "$-1\r\n",
+                             "+OK\r\n",
+                             "*1\r\n:1\r\n",
+                             "*1\r\n$2\r\nxy\r\n",
+                             "*2\r\n$1\r\nx\r\n:1\r\n",
+                             "*2\r\n$20\r\n01234567890123456789\r\n$1\r\n1\r\n",
+                             "*2\r\n*1\r\n$2\r\n3:\r\n*1\r\n$2\r\nxy\r\n",
+                             "*2\r\n*1\r\n$2\r\n3:\r\n:1\r\n",
+                             "*4\r\n:1\r\n$1\r\nx\r\n$2\r\nxy\r\n:0\r\n",
+                             "*4\r\n:1\r\n$1\r\nx\r\n$20\r\n01234567890123456789\r\n$1\r\n0\r\n",
+                             "-ERR no\r\n",
+                             "?not the protocol\r\n"};
     for (const char* answer : answers) {
         FakeServer server(answering(answer));
         const Place place(server.url());
@@ -319,7 +332,9 @@ TEST(Edges, AnswersThatAreNotTheStoresAreRefused) {
         filtered.key = "k";
         filtered.meta_filter = filter;
         filtered.meta_filter_count = 1;
-        const auto callback = [](int32_t, const void* const*, const uint64_t*, const int32_t*, void*) { return 0; };
+        const auto callback = [](int32_t, const void* const*, const uint64_t*, const int32_t*, void*) {
+            return 0;
+        };
         const std::vector<std::pair<const char*, int>> calls = {
             {"put", put(client.get(), "ns", {PutSpec{"k", "v", {{"m", "1"}}, 3, 2}})},
             {"get", get_value(client.get(), "ns", "k") ? 0 : -1},
@@ -415,7 +430,8 @@ TEST(Edges, SetUpAnswers) {
 // The program's own signal handlers (an interval timer) end no wait early.
 TEST(Edges, SignalsThatInterruptAWaitEndNoCall) {
     struct sigaction ticking {};
-    ticking.sa_handler = [](int) {};  // no SA_RESTART: every wait is interrupted
+    ticking.sa_handler = [](int) {
+    };  // no SA_RESTART: every wait is interrupted
     struct sigaction before {};
     ASSERT_EQ(sigaction(SIGALRM, &ticking, &before), 0);
     const itimerval every_5ms{{0, 5000}, {0, 5000}};
@@ -525,7 +541,8 @@ TEST(Edges, NoConnectionAndWhy) {
     } cases[] = {
         {"redis://no-such-host.invalid", "cannot find the server redis://no-such-host.invalid:6379"},
         {"redis://localhost:" + closed_port, "cannot connect to redis://localhost:" + closed_port},
-        {"unix:///nowhere/velkshared.sock", "cannot connect to unix:///nowhere/velkshared.sock: No such file"},
+        {"unix:///nowhere/velkshared.sock",
+         "cannot connect to unix:///nowhere/velkshared.sock: No such file"},
     };
     for (const auto& c : cases) {
         const Place place(c.url);

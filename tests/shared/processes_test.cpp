@@ -54,8 +54,8 @@ public:
     PrivateServer& operator=(const PrivateServer&) = delete;
     // `options`: velkshared-server's (--tcp), then "--" and the server's.
     bool start(const std::string& options = "") {
-        FILE* out = popen((std::string(VELKSHARED_TEST_SERVER) + " start --dir '" + dir_ + "' " + options).c_str(),
-                          "r");
+        FILE* out = popen(
+            (std::string(VELKSHARED_TEST_SERVER) + " start --dir '" + dir_ + "' " + options).c_str(), "r");
         char line[512];
         while (out != nullptr && std::fgets(line, sizeof line, out) != nullptr) {
             const std::string text(line);
@@ -317,7 +317,8 @@ TEST(Sharing, AListingKeepsItsOrder) {
     Client client = client_on(store);
     constexpr int kSpaces = 1025;
     for (int i = 0; i < kSpaces; ++i) {
-        ASSERT_EQ(velk_create_namespace(client.get(), ("space-" + std::to_string(i * 7919 % 10007)).c_str(), nullptr),
+        ASSERT_EQ(velk_create_namespace(client.get(), ("space-" + std::to_string(i * 7919 % 10007)).c_str(),
+                                        nullptr),
                   VELK_OK);
     }
     const auto listing = [&](int capacity) {
@@ -335,7 +336,8 @@ TEST(Sharing, AListingKeepsItsOrder) {
     ASSERT_EQ(first.size(), static_cast<std::size_t>(kSpaces));
     velk_namespace_info_t info{};
     for (int i = 0; i < 200; ++i) {
-        ASSERT_EQ(velk_get_namespace(client.get(), first[static_cast<std::size_t>(i)].c_str(), &info), VELK_OK);
+        ASSERT_EQ(velk_get_namespace(client.get(), first[static_cast<std::size_t>(i)].c_str(), &info),
+                  VELK_OK);
     }
     EXPECT_EQ(listing(kSpaces), first);
     EXPECT_EQ(listing(10), std::vector<std::string>(first.begin(), first.begin() + 10));
@@ -348,8 +350,9 @@ TEST(Sharing, AStoreOfTheFirstLayoutIsReadAndWritten) {
     const std::string store = unique_store("layout");
     ASSERT_EQ(velkshared_clear(nullptr, store.c_str()), 0);
     Client client = client_on(store);
-    ASSERT_EQ(put(client.get(), "ns", {PutSpec{"plain", "hello"}, PutSpec{"kept", "world!", {{"m", "1"}}, 3, 2}}),
-              VELK_OK);
+    ASSERT_EQ(
+        put(client.get(), "ns", {PutSpec{"plain", "hello"}, PutSpec{"kept", "world!", {{"m", "1"}}, 3, 2}}),
+        VELK_OK);
     // The entries as 0.1.0 left them.
     const auto hex = [](const std::string& text) {
         std::string out;
@@ -634,7 +637,8 @@ TEST(Ctl, ShowsClearsAndListsAStore) {
     EXPECT_NE(out.find("\"user:1\": 3 bytes, tag 7, replicas 3, metadata \"team\"=\"blue\", value \"abc\""),
               std::string::npos)
         << out;
-    EXPECT_NE(out.find("\"user:2\": 3 bytes, tag 0, replicas 1, value \"\\x01\\n\\\"\""), std::string::npos) << out;
+    EXPECT_NE(out.find("\"user:2\": 3 bytes, tag 0, replicas 1, value \"\\x01\\n\\\"\""), std::string::npos)
+        << out;
     std::tie(status, out) = ctl("show " + where + " --keys sessions");
     EXPECT_EQ(out.find("value"), std::string::npos) << out;  // values only when asked for
 
@@ -661,7 +665,8 @@ std::optional<std::string> json_member(const std::string& json, const std::strin
     std::ofstream(in) << json;
     std::remove(out.c_str());
     const std::string command = std::string(VELKSHARED_TEST_CMAKE) + " -DIN='" + in + "' -DOUT='" + out +
-                                "' '-DPATH=" + path + "' -P " + VELKSHARED_TEST_JSON_GET + " > /dev/null 2>&1";
+                                "' '-DPATH=" + path + "' -P " + VELKSHARED_TEST_JSON_GET +
+                                " > /dev/null 2>&1";
     if (std::system(command.c_str()) != 0) {
         return std::nullopt;
     }
@@ -678,7 +683,10 @@ TEST(Ctl, OutputTable) {
     ASSERT_EQ(velkshared_clear(nullptr, store.c_str()), 0);
     Client client = client_on(store);
     const std::string text = "hello\nworld\t\"q\" \\ \xc3\xa9";
-    const std::string bytes("\x01" "a\x02z\xff\0", 6);
+    const std::string bytes(
+        "\x01"
+        "a\x02z\xff\0",
+        6);
     ASSERT_EQ(put(client.get(), "ns",
                   {PutSpec{"text", text, {{"by", "the \"writer\""}}, 4, 2}, PutSpec{"bytes", bytes},
                    PutSpec{"long", std::string(1000, 'L')}}),
@@ -691,8 +699,10 @@ TEST(Ctl, OutputTable) {
         std::string path;  // with --json: this member ...
         std::string is;    // ... holds this
     } cases[] = {
-        {"get ns text", 0, "key \"text\": 20 bytes, tag 4, replicas 2, metadata \"by\"=\"the \\\"writer\\\"\", "
-                           "value \"hello\\nworld\\t\\\"q\\\" \\\\ \xc3\xa9\"", "", ""},
+        {"get ns text", 0,
+         "key \"text\": 20 bytes, tag 4, replicas 2, metadata \"by\"=\"the \\\"writer\\\"\", "
+         "value \"hello\\nworld\\t\\\"q\\\" \\\\ \xc3\xa9\"",
+         "", ""},
         {"get ns bytes", 0, "value \"\\001a\\x02z\\xff\\x00\"", "", ""},
         {"get ns long", 0, "\" (744 more bytes not shown)", "", ""},
         {"get ns long --max-bytes 10", 0, "value \"LLLLLLLLLL\" (990 more bytes not shown)", "", ""},
@@ -714,10 +724,10 @@ TEST(Ctl, OutputTable) {
     };
     for (const auto& c : cases) {
         const bool json = c.arguments.find("--json") != std::string::npos;
-        const std::string arguments = c.arguments + (c.arguments.find("--store") == std::string::npos &&
-                                                             c.arguments.rfind("stores", 0) != 0
-                                                         ? where
-                                                         : "");
+        const std::string arguments =
+            c.arguments +
+            (c.arguments.find("--store") == std::string::npos && c.arguments.rfind("stores", 0) != 0 ? where
+                                                                                                     : "");
         const auto [status, out] = ctl(arguments);
         EXPECT_EQ(status, c.status) << arguments << ": " << out;
         EXPECT_NE(out.find(c.says), std::string::npos) << arguments << ": " << out;
@@ -798,7 +808,8 @@ TEST(ServerFaults, AnAccessListUserSignsInAndNoPasswordShows) {
     Client client = client_on("acl", as_app.c_str());
     ASSERT_TRUE(client) << velkshared_last_error();
     EXPECT_EQ(put_one(client.get(), "ns", "k", "v"), VELK_OK);
-    for (const std::string& refused : {"redis://app:wrong-s3cret@" + address, "redis://:app-s3cret@" + address}) {
+    for (const std::string& refused :
+         {"redis://app:wrong-s3cret@" + address, "redis://:app-s3cret@" + address}) {
         errno = 0;
         EXPECT_EQ(client_on("acl", refused.c_str()), nullptr) << refused;
         EXPECT_EQ(errno, EPROTO) << refused;

@@ -66,8 +66,10 @@ std::vector<std::pair<int, int>> node_slots() {
     auto* port = context != nullptr && context->err == 0
                      ? static_cast<redisReply*>(redisCommand(context, "CONFIG GET port"))
                      : nullptr;
-    auto* reply = port != nullptr ? static_cast<redisReply*>(redisCommand(context, "CLUSTER SLOTS")) : nullptr;
-    const long long tcp_port = port != nullptr && port->elements == 2 ? std::atoll(port->element[1]->str) : -1;
+    auto* reply =
+        port != nullptr ? static_cast<redisReply*>(redisCommand(context, "CLUSTER SLOTS")) : nullptr;
+    const long long tcp_port =
+        port != nullptr && port->elements == 2 ? std::atoll(port->element[1]->str) : -1;
     for (std::size_t i = 0; reply != nullptr && i < reply->elements; ++i) {
         const redisReply* range = reply->element[i];
         if (range->elements >= 3 && range->element[2]->elements >= 2 &&

@@ -35,14 +35,14 @@ public:
     static constexpr const char* kClose = "\x01close";
 
     struct Behaviour {
-        Answer answer;                           // for every command after the set-up
-        bool close_at_once = false;              // accept, send `greeting`, close
-        std::string greeting;                    // sent as soon as a connection is accepted
-        bool setup_too = false;                  // the set-up commands go to `answer` as well
-        std::chrono::milliseconds late{0};       // each request answered this late
-        std::chrono::milliseconds drip{0};       // and its bytes this far apart
-        std::string max_argument = "536870912";  // what CONFIG GET proto-max-bulk-len says
-        bool never_read = false;                 // accept, then read nothing at all
+        Answer answer;                              // for every command after the set-up
+        bool close_at_once = false;                 // accept, send `greeting`, close
+        std::string greeting;                       // sent as soon as a connection is accepted
+        bool setup_too = false;                     // the set-up commands go to `answer` as well
+        std::chrono::milliseconds late{0};          // each request answered this late
+        std::chrono::milliseconds drip{0};          // and its bytes this far apart
+        std::string max_argument = "536870912";     // what CONFIG GET proto-max-bulk-len says
+        bool never_read = false;                    // accept, then read nothing at all
         std::chrono::milliseconds accept_after{0};  // accept nothing before; its queue holds one
     };
 

@@ -123,7 +123,8 @@ TEST(SharedWire, TheEnvironmentGivesDefaultsAndRefusesABadTimeOut) {
     EXPECT_EQ(settings->url, "unix:///x");
     EXPECT_EQ(settings->store, "s");
     EXPECT_EQ(settings->timeout.count(), 250);
-    settings = settings_from_environment("redis://given", "given", std::chrono::milliseconds(7));  // arguments win
+    settings =
+        settings_from_environment("redis://given", "given", std::chrono::milliseconds(7));  // arguments win
     EXPECT_EQ(settings->url, "redis://given");
     EXPECT_EQ(settings->store, "given");
     EXPECT_EQ(settings->timeout.count(), 7);
