@@ -48,6 +48,12 @@ expect("nothing after libvelkfault" nonzero "no definition of velk_[a-z_]+ after
   COMMAND ${ORPHAN})
 expect_run("velkfault-run" 1 "calls failed" --fail velk_batch_put=-4 -- ${velkmock_emulator} ${PROGRAM})
 expect_run("velkfault-run with no plan" 0 "0\\.0\\.0-mock" -- ${velkmock_emulator} ${PROGRAM})
+expect_run("velkfault-run with a journal" 1 "calls failed"
+  --journal ${WORK}/run.jsonl --journal-values none --fail velk_batch_put=-4 -- ${velkmock_emulator} ${PROGRAM})
+file(READ ${WORK}/run.jsonl journal)
+if(NOT journal MATCHES "\"values\": \"none\"" OR NOT journal MATCHES "\"call\": \"velk_batch_put\"[^\n]*\"fault\": \"failed\"")
+  message(FATAL_ERROR "velkfault-run --journal: the journal lacks the failed put:\n${journal}")
+endif()
 
 # The mock loaded as a plugin, calling its own exported names: with no plan
 # the fault library changes nothing; with one, the plan reaches those calls.

@@ -1,0 +1,67 @@
+// SPDX-License-Identifier: MIT
+// Calls from several threads at once, each on a handle of its own, every
+// answer checked: run with a journal (VELKFAULT_JOURNAL) whose lines must
+// come out whole, or with one that cannot be written, which must change no
+// answer. Exits 0 when every answer was right.
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "velkmock.h"
+
+int main() {
+    constexpr int kThreads = 4;
+    constexpr int kRounds = 150;
+    std::atomic<int> wrong{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([t, &wrong] {
+            const int config = 0;
+            velk_client* client = velk_client_create(&config);
+            if (client == nullptr) {
+                ++wrong;
+                return;
+            }
+            const std::string ns = "thread-" + std::to_string(t);
+            for (int round = 0; round < kRounds; ++round) {
+                const std::string key = "key-" + std::to_string(round % 7);
+                const std::string value = std::string(1 + round % 13, static_cast<char>('a' + t));
+                const void* parts[] = {value.data()};
+                const size_t lens[] = {value.size()};
+                velk_put_item_t item;
+                std::memset(&item, 0, sizeof item);
+                item.key = key.c_str();
+                item.value_parts = parts;
+                item.value_part_lens = lens;
+                item.value_part_count = 1;
+                velk_put_result_t result;
+                wrong += velk_batch_put(client, ns.c_str(), &item, 1, &result, 1, nullptr) != VELK_OK;
+                velk_get_item_t get;
+                std::memset(&get, 0, sizeof get);
+                get.key = key.c_str();
+                char buffer[32] = {};
+                void* buffers[] = {buffer};
+                const uint64_t sizes[] = {sizeof buffer};
+                int32_t status = 0;
+                uint64_t length = 0;
+                wrong += velk_batch_get_into(client, ns.c_str(), &get, 1, buffers, sizes, &status, &length,
+                                             nullptr) != VELK_OK ||
+                         value != std::string(buffer, length);
+                const char* keys[] = {key.c_str()};
+                velk_query_result_t found[1];
+                wrong += velk_batch_query(client, ns.c_str(), keys, 1, nullptr, found, 1) != 1 ||
+                         found[0].value_len != value.size();
+                velk_query_result_free(found, 1);
+            }
+            velk_client_destroy(client);
+        });
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    std::printf("journal program: %d wrong answers\n", wrong.load());
+    return wrong == 0 ? 0 : 1;
+}
