@@ -173,10 +173,13 @@ def main(out_path, *paths):
         text.append("|---:|---:|---:|---:|---:|")
         text.extend(growth)
     report = "\n".join(text) + "\n"
-    # The shared store's section is bench/report_shared's: kept as it is.
+    # The journal's and the shared store's sections are bench/report_journal's
+    # and bench/report_shared's: kept as they are.
     try:
         previous = open(out_path).read()
-        at = previous.find("\n## The shared store")
+        at = previous.find("\n## The journal's cost")
+        if at < 0:
+            at = previous.find("\n## The shared store")
         if at >= 0:
             report += previous[at:]
     except FileNotFoundError:

@@ -55,6 +55,18 @@
  * or an unknown function stops the program at load, with one line on stderr
  * naming the rule and exit status 2. The velkfault-run script sets the
  * variable and LD_PRELOAD for a command.
+ *
+ * @par The journal
+ * With VELKFAULT_JOURNAL=FILE, read at load, every call that passes through
+ * this library writes one JSON line to FILE (created anew): its arguments,
+ * its answer and everything it wrote back, with its thread, handle, time and
+ * whether a plan failed or delayed it. VELKFAULT_JOURNAL_VALUES says how
+ * values go into it: `hash` (the default: their FNV-1a hash), `full` (their
+ * bytes, in base64: what velk-replay needs to make the calls again) or
+ * `none`. The README has the format. Lines of several threads never
+ * interleave. A journal that cannot be written stops with one line on
+ * stderr and changes no answer; one that cannot be opened, or an unknown
+ * VELKFAULT_JOURNAL_VALUES, stops the program at load with exit status 2.
  */
 #ifndef VELKFAULT_H
 #define VELKFAULT_H

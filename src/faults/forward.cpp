@@ -50,6 +50,7 @@ void write_line(const journal::Call& call, const Decision& decision, bool taken,
     const int saved = errno;
     try {
         journal::Json json;
+        json.text.reserve(4096);
         json.read_arrays = taken && decision.kind != Decision::FailCall;
         call.begin_line(json, decision, decision.delayed);
         json.key("handle");

@@ -5,10 +5,12 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
 #include <chrono>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
 #include <cstring>
 #include <mutex>
 #include <unordered_map>
@@ -124,11 +126,12 @@ void stop(const char* why, int error) {
 void Json::open(char bracket) {
     before_value();
     text += bracket;
-    first_.push_back(true);
+    ++depth_;
+    first_[std::min(depth_, kDepth) - 1] = true;
 }
 
 void Json::close(char bracket) {
-    first_.pop_back();
+    --depth_;
     text += bracket;
 }
 
@@ -137,19 +140,24 @@ void Json::before_value() {
         after_key_ = false;
         return;
     }
-    if (!first_.empty()) {
-        if (!first_.back()) {
+    if (depth_ != 0) {
+        bool& first = first_[std::min(depth_, kDepth) - 1];
+        if (!first) {
             text += ", ";
         }
-        first_.back() = false;
+        first = false;
     }
 }
 
 void Json::key(std::string_view name) {
     before_value();
-    text += '"';
-    text.append(name);
-    text += "\": ";
+    const std::size_t at = text.size();
+    text.resize(at + name.size() + 4);
+    char* out = text.data() + at;
+    *out++ = '"';
+    std::memcpy(out, name.data(), name.size());
+    out += name.size();
+    std::memcpy(out, "\": ", 3);
     after_key_ = true;
 }
 
@@ -165,6 +173,17 @@ void Json::bytes(std::string_view value) {
     before_value();
     text += '"';
     for (std::size_t i = 0; i < value.size();) {
+        // Plain printable text goes in whole runs.
+        std::size_t run = i;
+        while (run < value.size() && static_cast<unsigned char>(value[run]) >= 0x20 &&
+               static_cast<unsigned char>(value[run]) < 0x7f && value[run] != '"' && value[run] != '\\') {
+            ++run;
+        }
+        if (run != i) {
+            text.append(value.substr(i, run - i));
+            i = run;
+            continue;
+        }
         const auto byte = static_cast<unsigned char>(value[i]);
         if (const std::size_t n = byte >= 0x80 ? utf8_sequence(value.substr(i)) : 0; n != 0) {
             text.append(value.substr(i, n));
@@ -193,12 +212,14 @@ void Json::embed(const Json& value) {
 
 void Json::number(long long value) {
     before_value();
-    text += std::to_string(value);
+    char digits[24];
+    text.append(digits, std::to_chars(digits, digits + sizeof digits, value).ptr);
 }
 
 void Json::unsigned_number(unsigned long long value) {
     before_value();
-    text += std::to_string(value);
+    char digits[24];
+    text.append(digits, std::to_chars(digits, digits + sizeof digits, value).ptr);
 }
 
 void Json::real(double value) {
@@ -276,9 +297,12 @@ void Fnv1a::add(const void* data, std::uint64_t length) noexcept {
 }
 
 std::string Fnv1a::hex() const {
-    char digits[17];
-    std::snprintf(digits, sizeof digits, "%016" PRIx64, state_);
-    return digits;
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string out(16, '0');
+    for (int i = 0; i < 16; ++i) {
+        out[static_cast<std::size_t>(i)] = kDigits[(state_ >> (60 - 4 * i)) & 15];
+    }
+    return out;
 }
 
 bool on() noexcept {
@@ -301,12 +325,13 @@ std::string handle_name(const velk_client* client) {
     const auto it = handles.find(client);
     // A handle the journal did not see made (made before it opened, or a
     // stray pointer): named by its address.
+    char text[32];
     if (it == handles.end()) {
-        char text[32];
         std::snprintf(text, sizeof text, "%p", static_cast<const void*>(client));
-        return text;
+    } else {
+        std::snprintf(text, sizeof text, "h%" PRIu64, it->second);
     }
-    return "h" + std::to_string(it->second);
+    return text;
 }
 
 void name_handle(const velk_client* client) {
@@ -322,7 +347,12 @@ void forget_handle(const velk_client* client) {
 std::string results_name(const void* results) {
     const std::lock_guard guard(names_lock);
     const auto it = results_arrays.find(results);
-    return it == results_arrays.end() ? std::string() : "r" + std::to_string(it->second);
+    if (it == results_arrays.end()) {
+        return {};
+    }
+    char text[32];
+    std::snprintf(text, sizeof text, "r%" PRIu64, it->second);
+    return text;
 }
 
 void name_results(const void* results, std::uint64_t seq) {
@@ -390,13 +420,13 @@ void Call::begin_line(Json& json, const Decision& decision, bool delayed) const 
     }
 }
 
-void Call::write(const Json& json) {
+void Call::write(Json& json) {
+    json.text += '\n';
+    const std::string& line = json.text;
     const std::lock_guard guard(write_lock);
     if (!on()) {
         return;
     }
-    std::string line = json.text;
-    line += '\n';
     std::size_t done = 0;
     while (done < line.size()) {
         const ssize_t n = ::write(journal_fd, line.data() + done, line.size() - done);

@@ -79,7 +79,11 @@ private:
     void open(char bracket);
     void close(char bracket);
     void before_value();
-    std::vector<bool> first_;  // per open bracket: nothing written in it yet
+    // Per open bracket: nothing written in it yet. The journal's values
+    // nest a few levels deep; deeper ones share the last level's flag.
+    static constexpr int kDepth = 32;
+    bool first_[kDepth] = {};
+    int depth_ = 0;
     bool after_key_ = false;
 };
 
@@ -113,7 +117,7 @@ public:
     // The line's beginning: everything before "args".
     void begin_line(Json& json, const Decision& decision, bool delayed) const;
     // Writes the finished line (whole, never interleaved with another).
-    static void write(const Json& json);
+    static void write(Json& json);
 
 private:
     Fn fn_;
