@@ -13,7 +13,10 @@ public:
 
     bool value(Value& out, int depth) {
         skip_space();
-        if (at_ >= text_.size() || depth > 200) {
+        if (depth > 200) {
+            return fail("values nested too deeply");
+        }
+        if (at_ >= text_.size()) {
             return fail("a value was expected");
         }
         const char c = text_[at_];
@@ -112,14 +115,36 @@ private:
         }
         return fail("an unknown word");
     }
+    // -?(0|[1-9][0-9]*)(.[0-9]+)?([eE][+-]?[0-9]+)?
     bool number(Value& out) {
         const std::size_t start = at_;
-        while (at_ < text_.size() &&
-               std::string_view("+-0123456789.eE").find(text_[at_]) != std::string_view::npos) {
-            ++at_;
+        const auto digits = [&] {
+            const std::size_t first = at_;
+            while (at_ < text_.size() && text_[at_] >= '0' && text_[at_] <= '9') {
+                ++at_;
+            }
+            return at_ - first;
+        };
+        const auto next_is = [&](std::string_view any) {
+            if (at_ < text_.size() && any.find(text_[at_]) != std::string_view::npos) {
+                ++at_;
+                return true;
+            }
+            return false;
+        };
+        next_is("-");
+        const std::size_t whole = at_;
+        if (digits() == 0 || (text_[whole] == '0' && at_ - whole > 1)) {
+            return fail(at_ == start ? "a value was expected" : "a malformed number");
         }
-        if (at_ == start) {
-            return fail("a value was expected");
+        if (next_is(".") && digits() == 0) {
+            return fail("a malformed number");
+        }
+        if (next_is("eE")) {
+            next_is("+-");
+            if (digits() == 0) {
+                return fail("a malformed number");
+            }
         }
         out.kind = Value::Number;
         out.text = text_.substr(start, at_ - start);
@@ -165,13 +190,23 @@ private:
     bool string(std::string& out) {
         ++at_;  // the opening quote
         while (at_ < text_.size()) {
+            // Plain bytes go in whole runs (a journal's values are long).
+            std::size_t run = at_;
+            while (run < text_.size() && text_[run] != '"' && text_[run] != '\\' &&
+                   static_cast<unsigned char>(text_[run]) >= 0x20) {
+                ++run;
+            }
+            out.append(text_.substr(at_, run - at_));
+            at_ = run;
+            if (at_ == text_.size()) {
+                break;
+            }
             const char c = text_[at_++];
             if (c == '"') {
                 return true;
             }
             if (c != '\\') {
-                out += c;
-                continue;
+                return fail("a control character in a string");
             }
             if (at_ >= text_.size()) {
                 break;
@@ -209,11 +244,13 @@ private:
                     }
                     if (code < 0x100) {
                         out += static_cast<char>(code);  // a byte, as the journal writes one
-                    } else if (code >= 0xd800 && code < 0xdc00 && text_.substr(at_, 2) == "\\u") {
-                        at_ += 2;
+                    } else if (code >= 0xd800 && code < 0xe000) {
+                        // Only a pair stands for a character; a lone half has no UTF-8.
                         unsigned low = 0;
-                        if (!hex4(low)) {
-                            return fail("a \\u escape needs four hex digits");
+                        const bool pair = code < 0xdc00 && text_.substr(at_, 2) == "\\u";
+                        at_ += pair ? 2 : 0;
+                        if (!pair || !hex4(low) || low < 0xdc00 || low >= 0xe000) {
+                            return fail("a \\u escape is half of a surrogate pair");
                         }
                         utf8(out, 0x10000 + ((code - 0xd800) << 10) + (low - 0xdc00));
                     } else {
