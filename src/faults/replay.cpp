@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -18,6 +19,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "faults/journal.hpp"
@@ -374,9 +376,17 @@ void strip(Value& value, const std::set<std::string>& ignore) {
     for (Value& child : value.items) {
         strip(child, ignore);
     }
-    if (ignore.count("order") != 0 && value.kind == Value::Array) {
-        std::sort(value.items.begin(), value.items.end(),
-                  [](const Value& a, const Value& b) { return a.dump() < b.dump(); });
+    if (ignore.count("order") != 0 && value.kind == Value::Array && value.items.size() > 1) {
+        // Each item written once, not once per comparison.
+        std::vector<std::pair<std::string, Value>> keyed;
+        keyed.reserve(value.items.size());
+        for (Value& item : value.items) {
+            keyed.emplace_back(item.dump(), std::move(item));
+        }
+        std::sort(keyed.begin(), keyed.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+        for (std::size_t i = 0; i < keyed.size(); ++i) {
+            value.items[i] = std::move(keyed[i].second);
+        }
     }
 }
 
@@ -854,8 +864,10 @@ int run(int argc, char** argv) {
         std::fprintf(stderr, "velk-replay: cannot read %s\n", path.c_str());
         return kUsage;
     }
+    // The lines are kept as text and parsed again when their call is made:
+    // a parsed journal takes ten times its size.
     std::string text;
-    std::vector<Value> lines;
+    std::vector<std::pair<std::uint64_t, std::string>> lines;
     Value header;
     for (int number = 1; std::getline(in, text); ++number) {
         std::string why;
@@ -868,7 +880,7 @@ int run(int argc, char** argv) {
             header = std::move(*line);
             continue;
         }
-        lines.push_back(std::move(*line));
+        lines.emplace_back(member(*line, "seq").unsigned_integer(), std::move(text));
     }
     if (member(header, "journal").text != "velkfault" || member(header, "version").integer() != 1) {
         std::fprintf(stderr, "velk-replay: %s is no journal of libvelkfault's, version 1\n", path.c_str());
@@ -878,13 +890,12 @@ int run(int argc, char** argv) {
     journal::set_values(mode == "full"   ? journal::Values::Full
                         : mode == "none" ? journal::Values::None
                                          : journal::Values::Hash);
-    std::stable_sort(lines.begin(), lines.end(), [](const Value& a, const Value& b) {
-        return member(a, "seq").unsigned_integer() < member(b, "seq").unsigned_integer();
-    });
+    std::stable_sort(lines.begin(), lines.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
     for (std::size_t i = 1; i < lines.size(); ++i) {
-        if (member(lines[i], "seq").unsigned_integer() == member(lines[i - 1], "seq").unsigned_integer()) {
-            std::fprintf(stderr, "velk-replay: %s holds call %s twice\n", path.c_str(),
-                         member(lines[i], "seq").text.c_str());
+        if (lines[i].first == lines[i - 1].first) {
+            std::fprintf(stderr, "velk-replay: %s holds call %llu twice\n", path.c_str(),
+                         static_cast<unsigned long long>(lines[i].first));
             return kUsage;
         }
     }
@@ -893,7 +904,9 @@ int run(int argc, char** argv) {
     int planned = 0;
     try {
         Replay replay(api, ignore);
-        for (const Value& line : lines) {
+        for (auto& entry : lines) {
+            const Value line = std::move(*velkfault::json::parse(entry.second));
+            std::string().swap(entry.second);
             if (!member(line, "within").is_null()) {
                 continue;  // the library's own call, made again by the one it came from
             }
