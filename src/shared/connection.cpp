@@ -291,26 +291,6 @@ int Connection::run(Script script, const std::vector<std::string>& keys, const C
     return perform(request, reply, deadline, &text.body);
 }
 
-int Connection::transaction(const std::vector<Command>& commands, Reply& reply) {
-    const Deadline deadline(timeout_);
-    Request request;
-    request.command({"MULTI"});
-    for (const Command& command : commands) {
-        add_command(request, command);
-    }
-    request.command({"EXEC"});
-    if (!lock(deadline)) {
-        return -ETIMEDOUT;
-    }
-    const std::lock_guard guard(lock_, std::adopt_lock);
-    const int status = perform(request, reply, deadline);
-    if (status == 0 && (reply->type != REDIS_REPLY_ARRAY || reply->elements != commands.size())) {
-        set_last_error("the server answered a transaction with no result per command");
-        return -EPROTO;
-    }
-    return status;
-}
-
 int Connection::call(velk::FunctionRef<void(Request&)> build, Reply& reply, const std::string* script) {
     const Deadline deadline(timeout_);
     if (!lock(deadline)) {

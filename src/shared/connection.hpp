@@ -64,11 +64,6 @@ public:
     // A plain command; 0 with the answer, or a code.
     int command(const Command& args, Reply& reply);
 
-    // MULTI, the commands, EXEC, in one round trip: 0 with EXEC's answer
-    // (one answer per command), or a code. A command the server refuses
-    // while queueing aborts the whole transaction: nothing ran.
-    int transaction(const std::vector<Command>& commands, Reply& reply);
-
     // The commands `build` writes into the connection's own request (kept
     // from call to call, so a call allocates nothing once it has grown),
     // with the lock held: calls on one handle take turns anyway. 0 with the

@@ -221,12 +221,25 @@ TEST(Sharing, HandlesConfiguredInCode) {
     errno = 0;
     EXPECT_EQ(velkshared_client_create(&options), nullptr);
     EXPECT_EQ(errno, EINVAL);
+    options.timeout_ms = 86400001;
+    errno = 0;
+    EXPECT_EQ(velkshared_client_create(&options), nullptr);
+    EXPECT_EQ(errno, EINVAL);
     options.timeout_ms = 0;
     options.reserved[3] = 1;
     errno = 0;
     EXPECT_EQ(velkshared_client_create(&options), nullptr);
     EXPECT_EQ(errno, EINVAL);
     EXPECT_NE(std::string(velkshared_last_error()).find("reserved"), std::string::npos);
+    // velkshared_clear refuses what it cannot use before it connects, and
+    // says what, without the password.
+    EXPECT_EQ(velkshared_clear("redis://:secret@localhost:99999", nullptr), -EINVAL);
+    EXPECT_NE(std::string(velkshared_last_error()).find("the URL redis://:***@"), std::string::npos)
+        << velkshared_last_error();
+    setenv("VELKSHARED_TIMEOUT_MS", "soon", 1);
+    EXPECT_EQ(velkshared_clear(nullptr, stores[0].c_str()), -EINVAL);
+    EXPECT_NE(std::string(velkshared_last_error()).find("VELKSHARED_TIMEOUT_MS"), std::string::npos);
+    unsetenv("VELKSHARED_TIMEOUT_MS");
 }
 
 // Writers in several processes put one version into all their keys per
@@ -687,9 +700,12 @@ TEST(Ctl, OutputTable) {
         "\x01"
         "a\x02z\xff\0",
         6);
+    // Whole characters of 3 and 4 bytes (up to the last ones UTF-8 has) as
+    // they are; the bytes of broken ones escaped.
+    const std::string utf8 = "\xe2\x82\xac\xf0\x9f\x98\x80\xf4\x8f\xbf\xbf\xed\x9f\xbf\r\xe0\x80\x7f\xf0\x80";
     ASSERT_EQ(put(client.get(), "ns",
                   {PutSpec{"text", text, {{"by", "the \"writer\""}}, 4, 2}, PutSpec{"bytes", bytes},
-                   PutSpec{"long", std::string(1000, 'L')}}),
+                   PutSpec{"long", std::string(1000, 'L')}, PutSpec{"utf8", utf8, {{"a", "1"}, {"b", "2"}}}}),
               VELK_OK);
     const std::string where = " --store '" + store + "'";
     const struct {
@@ -704,6 +720,11 @@ TEST(Ctl, OutputTable) {
          "value \"hello\\nworld\\t\\\"q\\\" \\\\ \xc3\xa9\"",
          "", ""},
         {"get ns bytes", 0, "value \"\\001a\\x02z\\xff\\x00\"", "", ""},
+        {"get ns utf8", 0,
+         "metadata \"a\"=\"1\", \"b\"=\"2\", value \"\xe2\x82\xac\xf0\x9f\x98\x80\xf4\x8f\xbf\xbf\xed\x9f\xbf"
+         "\\r\\xe0\\x80\\x7f\\xf0\\x80\"",
+         "", ""},
+        {"get ns utf8 --json", 0, "", "metadata;1;key", "b"},
         {"get ns long", 0, "\" (744 more bytes not shown)", "", ""},
         {"get ns long --max-bytes 10", 0, "value \"LLLLLLLLLL\" (990 more bytes not shown)", "", ""},
         {"get ns long --max-bytes 0", 0, std::string(1000, 'L') + "\"\n", "", ""},
@@ -717,7 +738,7 @@ TEST(Ctl, OutputTable) {
         {"show --keys ns --json", 0, "", "keys;2;key", "text"},
         // (CMake's texts end at a NUL byte: the value's last byte is not seen.)
         {"show --keys ns --values --json", 0, "", "keys;0;value", bytes.substr(0, 4) + "\xef\xbf\xbd"},
-        {"show --json", 0, "", "namespaces;0;used_bytes", "1026"},
+        {"show --json", 0, "", "namespaces;0;used_bytes", "1046"},
         {"stores --json", 0, "", "url", std::getenv("VELKSHARED_URL")},
         {"show --store nothing-here", 0, "no namespaces (a mistyped --store is the usual cause", "", ""},
         {"show --store nothing-here --json", 0, "", "namespaces", "[]"},
