@@ -5,6 +5,7 @@
 # nothing after libvelkfault. Run with -DPROGRAM= -DORPHAN= -DFAULT= -DMOCK= -DRUN=
 # -DRUN_INSTALLED= -DPLUGIN_HOST= -DNOT_IN_FRONT= -DWORK=.
 include(${CMAKE_CURRENT_LIST_DIR}/../run_program.cmake)
+file(MAKE_DIRECTORY ${WORK})
 
 # expect(LABEL RC PATTERN ENV... COMMAND...): as run_program, then checks.
 function(expect label rc_want pattern)
