@@ -56,13 +56,14 @@ int main() {
                 names[i] = key;
             }
             velk_batch_put(client, "bench", puts.data(), kBatch, results.data(), kBatch, nullptr);
-            velk_batch_get_into(client, "bench", gets.data(), kBatch, pointers.data(), sizes.data(), statuses.data(),
-                                value_lens.data(), nullptr);
+            velk_batch_get_into(client, "bench", gets.data(), kBatch, pointers.data(), sizes.data(),
+                                statuses.data(), value_lens.data(), nullptr);
             velk_batch_query(client, "bench", names.data(), kBatch, nullptr, found.data(), kBatch);
             velk_query_result_free(found.data(), kBatch);
         }
-        blocks.push_back(std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - start).count() /
-                         kCycles);
+        blocks.push_back(
+            std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - start).count() /
+            kCycles);
     }
     std::nth_element(blocks.begin(), blocks.begin() + 15, blocks.end());
     std::printf("%.0f\n", blocks[15]);

@@ -540,7 +540,8 @@ private:
             } else if (entry != nullptr && seen.null_value[i] != (length == 0)) {
                 // What a caller sees: an empty value is lent as NULL, any
                 // other as a pointer to its bytes.
-                fail("item " + std::to_string(i) + ": an empty value not lent as NULL, or a value lent as NULL");
+                fail("item " + std::to_string(i) +
+                     ": an empty value not lent as NULL, or a value lent as NULL");
             } else if (entry != nullptr && length != 0 && seen.bytes[i] != entry->value) {
                 fail("item " + std::to_string(i) + ": value bytes differ");
             }
