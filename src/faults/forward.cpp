@@ -37,16 +37,13 @@ std::string handle_of(First first, Rest...) {
         return "";
     }
 }
-inline std::string handle_of() {
-    return "";
-}
 
 // The journal's line of one call, when the journal is on: `rc` writes its
 // answer, `out` what it wrote back. Running out of memory for it loses the
 // line, never the call's answer; errno is kept.
 template <Fn F, class Rc, class Out, class... Args>
-void write_line(const journal::Call& call, const Decision& decision, bool taken, std::string handle, Rc&& rc,
-                Out&& out, Args... args) {
+void write_line(const journal::Call& call, const Decision& decision, bool taken, const std::string& handle,
+                Rc&& rc, Out&& out, Args... args) {
     const int saved = errno;
     try {
         journal::Json json;

@@ -157,7 +157,7 @@ void Json::key(std::string_view name) {
     *out++ = '"';
     std::memcpy(out, name.data(), name.size());
     out += name.size();
-    std::memcpy(out, "\": ", 3);
+    std::copy_n("\": ", 3, out);
     after_key_ = true;
 }
 

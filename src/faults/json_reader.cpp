@@ -83,7 +83,7 @@ private:
             if (!value(member, depth + 1)) {
                 return false;
             }
-            out.members.emplace_back(std::move(name), std::move(member));
+            out.members.push_back(Member{std::move(name), std::move(member)});
         } while (take(','));
         return take('}') || fail("',' or '}' was expected");
     }
@@ -314,9 +314,9 @@ void dump_into(std::string& out, const Value& value) {
             out += '{';
             for (std::size_t i = 0; i < value.members.size(); ++i) {
                 out += i == 0 ? "" : ", ";
-                dump_text(out, value.members[i].first);
+                dump_text(out, value.members[i].name);
                 out += ": ";
-                dump_into(out, value.members[i].second);
+                dump_into(out, value.members[i].value);
             }
             out += '}';
             break;
@@ -362,6 +362,10 @@ std::optional<Value> parse(std::string_view text, std::string* why) {
         return std::nullopt;
     }
     return value;
+}
+
+bool Member::operator==(const Member& other) const {
+    return name == other.name && value == other.value;
 }
 
 bool operator==(const Value& a, const Value& b) {

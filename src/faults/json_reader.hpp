@@ -13,12 +13,16 @@
 
 namespace velkfault::json {
 
+struct Member;
+
 struct Value {
     enum Kind { Null, Bool, Number, String, Array, Object } kind = Null;
     bool boolean = false;
     std::string text;  // a number's digits, or a string's bytes
     std::vector<Value> items;
-    std::vector<std::pair<std::string, Value>> members;
+    // (Members are a struct declared here and defined below: a pair of a
+    // type still being defined trips some compilers' library checks.)
+    std::vector<Member> members;
 
     // The member `name`, or null when there is none.
     [[nodiscard]] const Value* find(std::string_view name) const;
@@ -28,6 +32,12 @@ struct Value {
     [[nodiscard]] double real() const;
     // The value written back as JSON (for messages).
     [[nodiscard]] std::string dump() const;
+};
+
+struct Member {
+    std::string name;
+    Value value;
+    bool operator==(const Member& other) const;
 };
 
 // Parses one JSON text; nothing, with `why`, for one that is not JSON.

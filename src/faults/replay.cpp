@@ -101,13 +101,13 @@ struct Api {
     int (*shared_clear)(const char*, const char*);
 };
 
+// Names the library lacks are added to `missing`.
 template <class T>
-bool bind(void* library, const char* name, T& out, std::string& missing) {
+void bind(void* library, const char* name, T& out, std::string& missing) {
     out = reinterpret_cast<T>(dlsym(library, name));
     if (out == nullptr) {
         missing += missing.empty() ? name : std::string(", ") + name;
     }
-    return out != nullptr;
 }
 
 bool load(void* library, Api& api, std::string& missing) {
@@ -267,7 +267,7 @@ void parts(Arena& arena, const Value& item, const void* const*& out_parts, const
         bytes = base64_decode(base64->text);
     }
     auto* block = arena.array<char>(bytes.size());
-    std::memcpy(block, bytes.data(), bytes.size());
+    std::copy(bytes.begin(), bytes.end(), block);
     auto** list = arena.array<const void*>(n);
     std::size_t at = 0;
     for (std::size_t i = 0; i < pointers.items.size(); ++i) {
@@ -368,7 +368,7 @@ void strip(Value& value, const std::set<std::string>& ignore) {
         }
     }
     value.members.erase(std::remove_if(value.members.begin(), value.members.end(),
-                                       [&](const auto& m) { return ignore.count(m.first) != 0; }),
+                                       [&](const auto& m) { return ignore.count(m.name) != 0; }),
                         value.members.end());
     for (auto& [name, child] : value.members) {
         strip(child, ignore);
@@ -394,17 +394,21 @@ void strip(Value& value, const std::set<std::string>& ignore) {
 void differences(const Value& recorded, const Value& replayed, const std::string& path,
                  std::vector<std::string>& out) {
     if (recorded.kind == Value::Object && replayed.kind == Value::Object) {
+        const auto at = [&](const std::string& name) {
+            return std::string(path).append(".").append(name);
+        };
         for (const auto& [name, child] : recorded.members) {
             const Value* other = replayed.find(name);
             if (other == nullptr) {
-                out.push_back(path + "." + name + ": recorded " + child.dump() + ", replayed nothing");
+                out.push_back(
+                    at(name).append(": recorded ").append(child.dump()).append(", replayed nothing"));
             } else {
-                differences(child, *other, path + "." + name, out);
+                differences(child, *other, at(name), out);
             }
         }
         for (const auto& [name, child] : replayed.members) {
             if (recorded.find(name) == nullptr) {
-                out.push_back(path + "." + name + ": recorded nothing, replayed " + child.dump());
+                out.push_back(at(name).append(": recorded nothing, replayed ").append(child.dump()));
             }
         }
         return;

@@ -276,7 +276,7 @@ Parsed parse(int argc, char** argv) {
                 }
                 options.max_bytes = n == 0 ? static_cast<std::size_t>(-1) : static_cast<std::size_t>(n);
             } else {
-                return {std::nullopt, arg + " is not an option of " + command};
+                return {std::nullopt, std::string(arg).append(" is not an option of ").append(command)};
             }
         } else if (arg == "--values" && takes({"show"})) {
             options.values = true;
@@ -285,7 +285,8 @@ Parsed parse(int argc, char** argv) {
         } else if (arg == "--json" && takes({"show", "get", "stores"})) {
             options.json = true;
         } else if (arg.rfind("--", 0) == 0) {
-            return {std::nullopt, "'" + arg + "' is not an option of " + command};
+            return {std::nullopt,
+                    std::string("'").append(arg).append("' is not an option of ").append(command)};
         } else {
             positional.push_back(arg);
         }

@@ -177,7 +177,7 @@ public:
     bool insert(std::string_view key) {
         for (std::size_t i = std::hash<std::string_view>{}(key)&mask_;; i = (i + 1) & mask_) {
             if (slots_[i].data() == nullptr) {
-                slots_[i] = key.data() != nullptr ? key : std::string_view("", 0);
+                slots_[i] = key.data() != nullptr ? key : std::string_view("");
                 return true;
             }
             if (slots_[i] == key) {

@@ -508,7 +508,7 @@ TEST(Edges, ServersThatTakeNothing) {
             loopback.sin_family = AF_INET;
             loopback.sin_port = htons(static_cast<uint16_t>(server.port()));
             loopback.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            ::connect(others.back(), reinterpret_cast<sockaddr*>(&loopback), sizeof loopback);
+            (void)::connect(others.back(), reinterpret_cast<sockaddr*>(&loopback), sizeof loopback);
         }
         const Place place("redis://127.0.0.1:" + std::to_string(server.port()), "500");
         const auto start = Clock::now();
@@ -530,7 +530,7 @@ TEST(Edges, NoConnectionAndWhy) {
     sockaddr_in loopback{};
     loopback.sin_family = AF_INET;
     loopback.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(probe, reinterpret_cast<sockaddr*>(&loopback), sizeof loopback);
+    (void)bind(probe, reinterpret_cast<sockaddr*>(&loopback), sizeof loopback);
     socklen_t size = sizeof loopback;
     getsockname(probe, reinterpret_cast<sockaddr*>(&loopback), &size);
     const std::string closed_port = std::to_string(ntohs(loopback.sin_port));

@@ -379,7 +379,7 @@ TEST(Sharing, AStoreOfTheFirstLayoutIsReadAndWritten) {
     const std::string url = std::getenv("VELKSHARED_URL");
     redisContext* server = redisConnectUnix(url.substr(std::string("unix://").size()).c_str());
     ASSERT_TRUE(server != nullptr && server->err == 0);
-    const auto command = [&](std::vector<std::string> words) {
+    const auto command = [&](const std::vector<std::string>& words) {
         std::vector<const char*> argv;
         std::vector<std::size_t> lens;
         for (const std::string& word : words) {

@@ -54,14 +54,14 @@ public:
         sockaddr_un address{};
         address.sun_family = AF_UNIX;
         std::strncpy(address.sun_path, path_.c_str(), sizeof address.sun_path - 1);
-        bind(unix_fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        (void)bind(unix_fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
         const int backlog = behaviour_.accept_after.count() > 0 ? 0 : 16;
         listen(unix_fd_, backlog);
         tcp_fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_in loopback{};
         loopback.sin_family = AF_INET;
         loopback.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(tcp_fd_, reinterpret_cast<sockaddr*>(&loopback), sizeof loopback);
+        (void)bind(tcp_fd_, reinterpret_cast<sockaddr*>(&loopback), sizeof loopback);
         socklen_t size = sizeof loopback;
         getsockname(tcp_fd_, reinterpret_cast<sockaddr*>(&loopback), &size);
         port_ = ntohs(loopback.sin_port);
