@@ -61,8 +61,10 @@ void set_last_error(std::string_view first, std::string_view second, std::string
     std::size_t at = 0;
     for (const std::string_view part : {first, second, third, fourth}) {
         const std::size_t n = std::min(part.size(), sizeof last_error_text - 1 - at);
-        std::memcpy(last_error_text + at, part.data(), n);
-        at += n;
+        if (n != 0) {  // an unused part has no bytes, and no address to copy from
+            std::memcpy(last_error_text + at, part.data(), n);
+            at += n;
+        }
     }
     last_error_text[at] = '\0';
 }
