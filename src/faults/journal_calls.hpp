@@ -56,6 +56,14 @@ inline bool array_given(Json& json, const char* name, const void* list) {
     return true;
 }
 
+// The namespace and item count every batch call begins with.
+inline void batch_head(Json& json, const char* ns, std::int32_t count) {
+    json.key("ns");
+    json.string(ns);
+    json.key("count");
+    json.number(count);
+}
+
 // The keys of a flat key array, or null.
 inline void keys(Json& json, const char* const* list, std::int32_t count) {
     if (!array_given(json, "keys", list)) {
@@ -396,10 +404,7 @@ template <>
 struct Describe<kBatchPut> {
     static void args(Json& json, velk_client*, const char* ns, const velk_put_item_t* items,
                      std::int32_t count, velk_put_result_t* results, std::int32_t capacity, const void*) {
-        json.key("ns");
-        json.string(ns);
-        json.key("count");
-        json.number(count);
+        batch_head(json, ns, count);
         json.key("result_capacity");
         json.number(capacity);
         given(json, "results", results);
@@ -460,10 +465,7 @@ template <>
 struct Describe<kBatchGet> {
     static void args(Json& json, velk_client*, const char* ns, const velk_get_item_t* items,
                      std::int32_t count, velk_get_callback_t callback, void*, const void*) {
-        json.key("ns");
-        json.string(ns);
-        json.key("count");
-        json.number(count);
+        batch_head(json, ns, count);
         given(json, "callback", reinterpret_cast<const void*>(callback));
         get_items(json, items, count > 0 ? count : 0);
     }
@@ -486,10 +488,7 @@ struct Describe<kBatchGetInto> {
                      std::int32_t count, void* const* buffers, const std::uint64_t* sizes,
                      std::int32_t* status, std::uint64_t* lens, const void*) {
         const std::int32_t n = count > 0 ? count : 0;
-        json.key("ns");
-        json.string(ns);
-        json.key("count");
-        json.number(count);
+        batch_head(json, ns, count);
         given(json, "statuses", status);
         given(json, "value_lens", lens);
         get_buffers(json, buffers, sizes, n);
@@ -538,10 +537,7 @@ template <>
 struct Describe<kBatchDeleteItems> {
     static void args(Json& json, velk_client*, const char* ns, const velk_delete_item_t* items,
                      std::int32_t count, velk_delete_result_t* results, std::int32_t capacity, const void*) {
-        json.key("ns");
-        json.string(ns);
-        json.key("count");
-        json.number(count);
+        batch_head(json, ns, count);
         json.key("result_capacity");
         json.number(capacity);
         given(json, "results", results);
@@ -576,10 +572,7 @@ struct Describe<kBatchDelete> {
     static void args(Json& json, velk_client*, const char* ns, const char* const* list, std::int32_t count,
                      const std::int32_t* options, std::int32_t* status, std::int32_t capacity, const void*) {
         const std::int32_t n = count > 0 ? count : 0;
-        json.key("ns");
-        json.string(ns);
-        json.key("count");
-        json.number(count);
+        batch_head(json, ns, count);
         json.key("status_capacity");
         json.number(capacity);
         given(json, "statuses", status);
@@ -627,10 +620,7 @@ struct Describe<kBatchQuery> {
     static void args(Json& json, velk_client*, const char* ns, const char* const* list, std::int32_t count,
                      const velk_query_options_t* options, velk_query_result_t* results,
                      std::int32_t capacity) {
-        json.key("ns");
-        json.string(ns);
-        json.key("count");
-        json.number(count);
+        batch_head(json, ns, count);
         json.key("result_capacity");
         json.number(capacity);
         given(json, "results", results);
