@@ -204,6 +204,25 @@ NamespaceView view_of(std::string_view name, const velkshared::Settings& setting
                          settings.param, kFixedTimeMs,      static_cast<std::uint64_t>(used)};
 }
 
+// A write is one transaction (when it writes anything): its bookkeeping
+// script first, which checks and counts before the plain hash commands
+// that follow it. Begins the script's command up to the namespace;
+// `more` arguments follow.
+void begin_bookkeeping(velkshared::Request& request, const Names& names, std::string_view script,
+                       std::string_view ns, std::size_t writes, std::size_t more) {
+    if (writes != 0) {
+        request.command({"MULTI"});
+    }
+    request.begin(7 + more);
+    request.add("EVAL");
+    request.add(script);
+    request.add("3");
+    request.add(names.spaces);
+    request.add(names.used);
+    request.add(names.attrs);
+    request.add(ns);
+}
+
 }  // namespace
 
 }  // namespace velk
@@ -291,19 +310,9 @@ PutOutcome put(velk_client& client, std::string_view ns, std::size_t count, PutF
     const int status = client.connection.call(
         [&](velkshared::Request& request) {
             const Names& names = client.names_of(ns);
-            // One transaction: the bookkeeping script, then the values and
-            // the attributes by plain HSETs (scripts.hpp).
-            if (n != 0) {
-                request.command({"MULTI"});
-            }
-            request.begin(9 + n);
-            request.add("EVAL");
-            request.add(velkshared::kPutScript);
-            request.add("3");
-            request.add(names.spaces);
-            request.add(names.used);
-            request.add(names.attrs);
-            request.add(ns);
+            // The script, then the values and the attributes by plain
+            // HSETs (scripts.hpp).
+            begin_bookkeeping(request, names, velkshared::kPutScript, ns, n, 2 + n);
             request.add(default_settings());
             request.add(total_digits);
             for (std::size_t j = n; j-- > 0;) {
@@ -469,19 +478,9 @@ int erase(velk_client& client, std::string_view ns, KeyList keys, EraseSink sink
     const int status = client.connection.call(
         [&](velkshared::Request& request) {
             const Names& names = client.names_of(ns);
-            // One transaction: the bookkeeping script, then the keys go from
-            // the values and the attributes by plain HDELs (scripts.hpp).
-            if (n != 0) {
-                request.command({"MULTI"});
-            }
-            request.begin(7 + n);
-            request.add("EVAL");
-            request.add(velkshared::kDeleteScript);
-            request.add("3");
-            request.add(names.spaces);
-            request.add(names.used);
-            request.add(names.attrs);
-            request.add(ns);
+            // The script, then the keys go from the values and the
+            // attributes by plain HDELs (scripts.hpp).
+            begin_bookkeeping(request, names, velkshared::kDeleteScript, ns, n, n);
             for (std::size_t j = 0; j < n; ++j) {
                 request.add(keys[asked[j]]);
             }
