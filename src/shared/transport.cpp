@@ -77,21 +77,27 @@ void ReplyFree::operator()(redisReply* reply) const noexcept {
     freeReplyObject(reply);
 }
 
-void Request::begin(std::size_t arguments) {
+namespace {
+
+// A protocol header: '*' and a command's argument count, or '$' and an
+// argument's length.
+void append_header(std::string& buffer, char kind, std::size_t number) {
     char digits[24];
-    const auto end = std::to_chars(digits, digits + sizeof digits, arguments).ptr;
-    buffer_ += '*';
-    buffer_.append(digits, end);
-    buffer_ += "\r\n";
+    const auto end = std::to_chars(digits, digits + sizeof digits, number).ptr;
+    buffer += kind;
+    buffer.append(digits, end);
+    buffer += "\r\n";
+}
+
+}  // namespace
+
+void Request::begin(std::size_t arguments) {
+    append_header(buffer_, '*', arguments);
     ++commands_;
 }
 
 void Request::begin_argument(std::size_t length) {
-    char digits[24];
-    const auto end = std::to_chars(digits, digits + sizeof digits, length).ptr;
-    buffer_ += '$';
-    buffer_.append(digits, end);
-    buffer_ += "\r\n";
+    append_header(buffer_, '$', length);
 }
 
 void Request::append(std::string_view piece) {
