@@ -504,10 +504,7 @@ TEST(Edges, ServersThatTakeNothing) {
         std::vector<int> others;
         for (int i = 0; i < 4; ++i) {  // fill its queue, whatever the kernel allows
             others.push_back(socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-            sockaddr_in loopback{};
-            loopback.sin_family = AF_INET;
-            loopback.sin_port = htons(static_cast<uint16_t>(server.port()));
-            loopback.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            sockaddr_in loopback = loopback_address(static_cast<std::uint16_t>(server.port()));
             (void)::connect(others.back(), reinterpret_cast<sockaddr*>(&loopback), sizeof loopback);
         }
         const Place place("redis://127.0.0.1:" + std::to_string(server.port()), "500");
@@ -527,13 +524,7 @@ TEST(Edges, ServersThatTakeNothing) {
 TEST(Edges, NoConnectionAndWhy) {
     // A port nothing listens on, for every address of the name.
     const int probe = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in loopback{};
-    loopback.sin_family = AF_INET;
-    loopback.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    (void)bind(probe, reinterpret_cast<sockaddr*>(&loopback), sizeof loopback);
-    socklen_t size = sizeof loopback;
-    getsockname(probe, reinterpret_cast<sockaddr*>(&loopback), &size);
-    const std::string closed_port = std::to_string(ntohs(loopback.sin_port));
+    const std::string closed_port = std::to_string(bind_free_loopback_port(probe));
     close(probe);
     const struct {
         std::string url;

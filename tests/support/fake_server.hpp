@@ -15,6 +15,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
@@ -25,6 +26,24 @@
 #include <vector>
 
 namespace velk_test {
+
+// The loopback address at `port` (0: bind picks a free port).
+inline sockaddr_in loopback_address(std::uint16_t port = 0) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return address;
+}
+
+// Binds `fd` to a free loopback port and says which.
+inline std::uint16_t bind_free_loopback_port(int fd) {
+    sockaddr_in address = loopback_address();
+    (void)bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    socklen_t size = sizeof address;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
+    return ntohs(address.sin_port);
+}
 
 class FakeServer {
 public:
@@ -58,13 +77,7 @@ public:
         const int backlog = behaviour_.accept_after.count() > 0 ? 0 : 16;
         listen(unix_fd_, backlog);
         tcp_fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in loopback{};
-        loopback.sin_family = AF_INET;
-        loopback.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        (void)bind(tcp_fd_, reinterpret_cast<sockaddr*>(&loopback), sizeof loopback);
-        socklen_t size = sizeof loopback;
-        getsockname(tcp_fd_, reinterpret_cast<sockaddr*>(&loopback), &size);
-        port_ = ntohs(loopback.sin_port);
+        port_ = bind_free_loopback_port(tcp_fd_);
         listen(tcp_fd_, backlog);
         thread_ = std::thread([this] { serve(); });
     }
