@@ -64,6 +64,14 @@ inline void batch_head(Json& json, const char* ns, std::int32_t count) {
     json.number(count);
 }
 
+// An array the call writes back into and how many records it holds.
+inline void capacity_given(Json& json, const char* capacity_name, std::int32_t capacity,
+                           const char* list_name, const void* list) {
+    json.key(capacity_name);
+    json.number(capacity);
+    given(json, list_name, list);
+}
+
 // The keys of a flat key array, or null.
 inline void keys(Json& json, const char* const* list, std::int32_t count) {
     if (!array_given(json, "keys", list)) {
@@ -405,9 +413,7 @@ struct Describe<kBatchPut> {
     static void args(Json& json, velk_client*, const char* ns, const velk_put_item_t* items,
                      std::int32_t count, velk_put_result_t* results, std::int32_t capacity, const void*) {
         batch_head(json, ns, count);
-        json.key("result_capacity");
-        json.number(capacity);
-        given(json, "results", results);
+        capacity_given(json, "result_capacity", capacity, "results", results);
         if (!array_given(json, "items", items)) {
             return;
         }
@@ -538,9 +544,7 @@ struct Describe<kBatchDeleteItems> {
     static void args(Json& json, velk_client*, const char* ns, const velk_delete_item_t* items,
                      std::int32_t count, velk_delete_result_t* results, std::int32_t capacity, const void*) {
         batch_head(json, ns, count);
-        json.key("result_capacity");
-        json.number(capacity);
-        given(json, "results", results);
+        capacity_given(json, "result_capacity", capacity, "results", results);
         if (!array_given(json, "items", items)) {
             return;
         }
@@ -573,9 +577,7 @@ struct Describe<kBatchDelete> {
                      const std::int32_t* options, std::int32_t* status, std::int32_t capacity, const void*) {
         const std::int32_t n = count > 0 ? count : 0;
         batch_head(json, ns, count);
-        json.key("status_capacity");
-        json.number(capacity);
-        given(json, "statuses", status);
+        capacity_given(json, "status_capacity", capacity, "statuses", status);
         keys(json, list, n);
         given(json, "options", options);  // carried, never read
     }
@@ -598,9 +600,7 @@ struct Describe<kLlBatchDelete> {
                      std::int32_t* status, std::int32_t capacity, const void*, const void*) {
         json.key("count");
         json.number(count);
-        json.key("status_capacity");
-        json.number(capacity);
-        given(json, "statuses", status);
+        capacity_given(json, "status_capacity", capacity, "statuses", status);
         keys(json, list, count > 0 ? count : 0);
     }
     static void out(Json& json, std::int32_t rc, velk_client*, const char* const*, std::int32_t count,
@@ -621,9 +621,7 @@ struct Describe<kBatchQuery> {
                      const velk_query_options_t* options, velk_query_result_t* results,
                      std::int32_t capacity) {
         batch_head(json, ns, count);
-        json.key("result_capacity");
-        json.number(capacity);
-        given(json, "results", results);
+        capacity_given(json, "result_capacity", capacity, "results", results);
         json.key("include_details");
         if (options == nullptr) {
             json.null();
@@ -650,9 +648,7 @@ struct Describe<kLlBatchQuery> {
                      velk_query_result_t* results, std::int32_t capacity, const void*) {
         json.key("count");
         json.number(count);
-        json.key("result_capacity");
-        json.number(capacity);
-        given(json, "results", results);
+        capacity_given(json, "result_capacity", capacity, "results", results);
         keys(json, list, count > 0 ? count : 0);
     }
     static void out(Json& json, std::int32_t rc, velk_client*, const char* const*, std::int32_t,
@@ -815,9 +811,7 @@ struct Describe<kLlBatchPut> {
                      velk_put_result_t* results, std::int32_t capacity, const void*, const void*) {
         json.key("count");
         json.number(count);
-        json.key("result_capacity");
-        json.number(capacity);
-        given(json, "results", results);
+        capacity_given(json, "result_capacity", capacity, "results", results);
         if (!array_given(json, "items", items)) {
             return;
         }
