@@ -92,6 +92,16 @@ FakeServer::Behaviour answering(const std::string& bytes) {
     return behaviour;
 }
 
+// A create against `server` fails with ETIMEDOUT, within the time-out.
+void expect_create_times_out(const FakeServer& server) {
+    const Place place(server.url());
+    const auto start = Clock::now();
+    errno = 0;
+    EXPECT_EQ(make_client(), nullptr);
+    EXPECT_EQ(errno, ETIMEDOUT);
+    EXPECT_LT(elapsed_ms(start), kLatest);
+}
+
 // velkshared-ctl's exit status, or -signal when a signal ended it.
 int ctl_status(const std::string& arguments) {
     const int status =
@@ -163,12 +173,7 @@ TEST(Edges, OneDeadlinePerCall) {
         FakeServer::Behaviour dripping;
         dripping.drip = milliseconds(300);
         FakeServer server(dripping);
-        const Place place(server.url());
-        const auto start = Clock::now();
-        errno = 0;
-        EXPECT_EQ(make_client(), nullptr);
-        EXPECT_EQ(errno, ETIMEDOUT);
-        EXPECT_LT(elapsed_ms(start), kLatest);
+        expect_create_times_out(server);
         EXPECT_NE(text().find("no answer from unix://"), std::string::npos) << text();
         EXPECT_NE(text().find("within 1000 ms"), std::string::npos) << text();
     }
@@ -458,12 +463,7 @@ TEST(Edges, ServersThatTakeNothing) {
         FakeServer::Behaviour deaf;
         deaf.never_read = true;
         FakeServer server(deaf);
-        const Place place(server.url());
-        const auto start = Clock::now();
-        errno = 0;
-        EXPECT_EQ(make_client(), nullptr);
-        EXPECT_EQ(errno, ETIMEDOUT);
-        EXPECT_LT(elapsed_ms(start), kLatest);
+        expect_create_times_out(server);
     }
     {
         // It answers the set-up, then answers nothing: a large value
