@@ -209,8 +209,8 @@ NamespaceView view_of(std::string_view name, const velkshared::Settings& setting
 // that follow it. Begins the script's command up to the namespace;
 // `more` arguments follow.
 void begin_bookkeeping(velkshared::Request& request, const Names& names, std::string_view script,
-                       std::string_view ns, std::size_t writes, std::size_t more) {
-    if (writes != 0) {
+                       std::string_view ns, bool writes, std::size_t more) {
+    if (writes) {
         request.command({"MULTI"});
     }
     request.begin(7 + more);
@@ -312,7 +312,7 @@ PutOutcome put(velk_client& client, std::string_view ns, std::size_t count, PutF
             const Names& names = client.names_of(ns);
             // The script, then the values and the attributes by plain
             // HSETs (scripts.hpp).
-            begin_bookkeeping(request, names, velkshared::kPutScript, ns, n, 2 + n);
+            begin_bookkeeping(request, names, velkshared::kPutScript, ns, n != 0, 2 + n);
             request.add(default_settings());
             request.add(total_digits);
             for (std::size_t j = n; j-- > 0;) {
@@ -480,7 +480,7 @@ int erase(velk_client& client, std::string_view ns, KeyList keys, EraseSink sink
             const Names& names = client.names_of(ns);
             // The script, then the keys go from the values and the
             // attributes by plain HDELs (scripts.hpp).
-            begin_bookkeeping(request, names, velkshared::kDeleteScript, ns, n, n);
+            begin_bookkeeping(request, names, velkshared::kDeleteScript, ns, n != 0, n);
             for (std::size_t j = 0; j < n; ++j) {
                 request.add(keys[asked[j]]);
             }

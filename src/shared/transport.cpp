@@ -45,6 +45,16 @@ std::string_view within(const Deadline& deadline, char (&buffer)[48]) noexcept {
     return {buffer, static_cast<std::size_t>(n)};
 }
 
+// A protocol header: '*' and a command's argument count, or '$' and an
+// argument's length.
+void append_header(std::string& buffer, char kind, std::size_t number) {
+    char digits[24];
+    const auto end = std::to_chars(digits, digits + sizeof digits, number).ptr;
+    buffer += kind;
+    buffer.append(digits, end);
+    buffer += "\r\n";
+}
+
 }  // namespace
 
 int Deadline::remaining_ms() const noexcept {
@@ -76,20 +86,6 @@ const char* last_error() noexcept {
 void ReplyFree::operator()(redisReply* reply) const noexcept {
     freeReplyObject(reply);
 }
-
-namespace {
-
-// A protocol header: '*' and a command's argument count, or '$' and an
-// argument's length.
-void append_header(std::string& buffer, char kind, std::size_t number) {
-    char digits[24];
-    const auto end = std::to_chars(digits, digits + sizeof digits, number).ptr;
-    buffer += kind;
-    buffer.append(digits, end);
-    buffer += "\r\n";
-}
-
-}  // namespace
 
 void Request::begin(std::size_t arguments) {
     append_header(buffer_, '*', arguments);
