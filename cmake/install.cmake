@@ -1,7 +1,7 @@
 # SPDX-License-Identifier: MIT
 # Installation and packages. Two components: "runtime" (the versioned
 # libraries and their SONAME links) and "development" (headers, .so links,
-# CMake package, pkg-config files, velkfault-run, velk-replay), and the same two for the
+# CMake package, pkg-config files, velkfault-run, velk-journal and velk-replay), and the same two for the
 # shared store. Every installed path is relative to the prefix,
 # so the tree can be installed, or unpacked, anywhere.
 include(CMakePackageConfigHelpers)
@@ -21,7 +21,9 @@ set(VELKFAULT_RUN_LIBDIR "\"$(cd \"$(dirname \"$0\")/${VELKFAULT_RUN_TO_LIBDIR}\
 configure_file(tools/velkfault-run.in ${PROJECT_BINARY_DIR}/install/velkfault-run @ONLY)
 install(PROGRAMS ${PROJECT_BINARY_DIR}/install/velkfault-run DESTINATION ${CMAKE_INSTALL_BINDIR}
   COMPONENT development)
-install(TARGETS velk_replay RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT development)
+if(VELKMOCK_HAVE_JOURNAL_TOOL)
+  install(TARGETS velk_journal velk_replay RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT development)
+endif()
 install(EXPORT velkmockTargets NAMESPACE velkmock:: DESTINATION ${VELKMOCK_CMAKE_DIR} COMPONENT development)
 # The shared store is a package of its own (it needs hiredis; the mock needs
 # nothing), with its own export set that the CMake package includes when it

@@ -1,18 +1,25 @@
 // SPDX-License-Identifier: MIT
-// The 28 velk_ functions: each counts itself, waits its delay, then fails as
-// planned or hands its arguments, unchanged, to the next definition; and,
-// when the journal is on, writes its line (journal_calls.hpp).
+// The 28 velk_ functions: each counts itself, waits its delay, then goes
+// through the fault layer (layer.hpp), which answers it as planned or
+// hands it on to the next definition; and, when the journal is on, writes
+// its line (journal/calls.hpp says what it holds).
+#include <unistd.h>
+
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <new>
+#include <span>
 #include <string>
 #include <tuple>
 #include <type_traits>
-#include <vector>
 
-#include "faults/journal.hpp"
-#include "faults/journal_calls.hpp"
+#include "faults/layer.hpp"
+#include "faults/plan.hpp"
 #include "faults/registry.hpp"
+#include "journal/calls.hpp"
+#include "journal/journal.hpp"
+#include "journal/writer.hpp"
 #include "velkfault.h"
 #include "velkmock.h"
 
@@ -23,10 +30,13 @@ namespace {
 // address inside the caller's library (see next()).
 #define VELKFAULT_CALLER __builtin_return_address(0)
 
-// The next library's definition of the function F, with F's own type.
+// Makes the call with the next library's definition of F, found when the
+// call goes on (a call a rule fails never looks for it).
 template <Fn F, class Signature>
-Signature* next_as(const void* caller) noexcept {
-    return reinterpret_cast<Signature*>(next(F, caller));
+auto onward(const void* caller) {
+    return [caller](auto... args) {
+        return reinterpret_cast<Signature*>(next(F, caller))(args...);
+    };
 }
 
 template <class First, class... Rest>
@@ -37,34 +47,8 @@ std::string handle_of(First first, Rest...) {
         return "";
     }
 }
-
-// The journal's line of one call, when the journal is on: `rc` writes its
-// answer, `out` what it wrote back. Running out of memory for it loses the
-// line, never the call's answer; errno is kept.
-template <Fn F, class Rc, class Out, class... Args>
-void write_line(const journal::Call& call, const Decision& decision, bool taken, const std::string& handle,
-                Rc&& rc, Out&& out, Args... args) {
-    const int saved = errno;
-    try {
-        journal::Json json;
-        json.text.reserve(4096);
-        json.read_arrays = taken && decision.kind != Decision::FailCall;
-        call.begin_line(json, decision, decision.delayed);
-        json.key("handle");
-        json.bytes(handle);
-        json.key("args");
-        json.open_object();
-        journal::Describe<F>::args(json, args...);
-        json.close_object();
-        json.key("rc");
-        rc(json, saved);
-        json.key("out");
-        out(json);
-        json.close_object();
-        journal::Call::write(json);
-    } catch (const std::bad_alloc&) {
-    }
-    errno = saved;
+inline std::string handle_of() {
+    return "";
 }
 
 // Whether the library took a call that answered `rc`: one refused for its
@@ -73,8 +57,37 @@ constexpr bool taken(long long rc) {
     return rc != VELK_ERR_INVALID_ARGUMENT && rc != -EINVAL;
 }
 
+// The journal's line of one call, when the journal is on: `rc` writes its
+// answer, `out` what it wrote back. Running out of memory for it loses the
+// line, never the call's answer; errno is kept.
+template <Fn F, class Rc, class Out, class... Args>
+void write_line(const journal::Call& call, const Decision& decision, std::span<const Drop> drops, bool read,
+                const std::string& handle, Rc&& rc, Out&& out, Args... args) {
+    const int saved = errno;
+    try {
+        journal::Json& json = journal::line_buffer();
+        call.begin_line(json, handle, decision, drops);
+        journal::Writer writer(json, journal::values());
+        writer.set_reading(read && decision.kind != Decision::FailCall, drops);
+        json.key("args");
+        json.open_object();
+        std::tuple<Args...> given(args...);
+        std::apply([&](auto&... a) { journal::Calls<F>::args(writer, a...); }, given);
+        json.close_object();
+        json.key("rc");
+        rc(json, saved);
+        json.key("out");
+        out(writer);
+        json.close_object();
+        journal::write_line(json);
+    } catch (const std::bad_alloc&) {
+    }
+    errno = saved;
+}
+
 template <Fn F, class Result, class... Args>
-void record(const journal::Call& call, const Decision& decision, Result result, Args... args) {
+void record(const journal::Call& call, const Decision& decision, std::span<const Drop> drops, Result result,
+            Args... args) {
     if (!call.active()) {
         return;
     }
@@ -83,7 +96,7 @@ void record(const journal::Call& call, const Decision& decision, Result result, 
             journal::name_handle(result);
         }
         write_line<F>(
-            call, decision, true, journal::handle_name(result),
+            call, decision, drops, true, journal::handle_name(result),
             [&](journal::Json& json, int error) {
                 if (result != nullptr) {
                     json.bytes(journal::handle_name(result));
@@ -97,16 +110,16 @@ void record(const journal::Call& call, const Decision& decision, Result result, 
                     json.number(error);
                 }
             },
-            [](journal::Json& json) { json.null(); }, args...);
+            [&](journal::Writer& w) { journal::Calls<F>::out(w, result, args...); }, args...);
     } else if constexpr (std::is_same_v<Result, const char*>) {
         write_line<F>(
-            call, decision, true, "", [&](journal::Json& json, int) { json.string(result); },
-            [](journal::Json& json) { json.null(); }, args...);
+            call, decision, drops, true, "", [&](journal::Json& json, int) { json.string(result); },
+            [&](journal::Writer& w) { journal::Calls<F>::out(w, result); }, args...);
     } else {
         write_line<F>(
-            call, decision, taken(result), handle_of(args...),
+            call, decision, drops, taken(result), handle_of(args...),
             [&](journal::Json& json, int) { json.number(result); },
-            [&](journal::Json& json) { journal::Describe<F>::out(json, result, args...); }, args...);
+            [&](journal::Writer& w) { journal::Calls<F>::out(w, result, args...); }, args...);
         if constexpr (F == kBatchQuery || F == kLlBatchQuery) {
             // Its results, by the query's seq, for the free that follows.
             constexpr std::size_t kResults = F == kBatchQuery ? 5 : 3;
@@ -122,31 +135,8 @@ template <Fn F, class... Args>
 void record_nothing(const journal::Call& call, const Decision& decision, Args... args) {
     if (call.active()) {
         write_line<F>(
-            call, decision, true, handle_of(args...), [](journal::Json& json, int) { json.null(); },
-            [&](journal::Json& json) { journal::Describe<F>::out(json, args...); }, args...);
-    }
-}
-
-// A get's line: what its callback saw, call by call (null when it was not
-// called through the journal).
-template <Fn F, class... Args>
-void record_get(const journal::Call& call, const Decision& decision, std::int32_t result,
-                const journal::Json* callbacks, Args... args) {
-    if (call.active()) {
-        write_line<F>(
-            call, decision, taken(result), handle_of(args...),
-            [&](journal::Json& json, int) { json.number(result); },
-            [&](journal::Json& json) {
-                if (callbacks == nullptr) {
-                    json.null();
-                    return;
-                }
-                json.open_object();
-                json.key("callbacks");
-                json.embed(*callbacks);
-                json.close_object();
-            },
-            args...);
+            call, decision, {}, true, handle_of(args...), [](journal::Json& json, int) { json.null(); },
+            [&](journal::Writer& w) { journal::Calls<F>::out(w, args...); }, args...);
     }
 }
 
@@ -155,9 +145,8 @@ template <Fn F, class Result, class... Args>
 Result status_call(const void* caller, Args... args) {
     const journal::Call call(F);
     const Decision decision = enter(F, -1);
-    const Result result = decision.kind == Decision::FailCall ? static_cast<Result>(decision.code)
-                                                              : next_as<F, Result(Args...)>(caller)(args...);
-    record<F>(call, decision, result, args...);
+    const Result result = layer::answer<Result>(decision, onward<F, Result(Args...)>(caller), args...);
+    record<F>(call, decision, {}, result, args...);
     return result;
 }
 
@@ -166,15 +155,8 @@ template <Fn F, class Config>
 velk_client* create_call(const void* caller, Config config) {
     const journal::Call call(F);
     const Decision decision = enter(F, -1);
-    velk_client* client = nullptr;
-    if (decision.kind == Decision::FailCall) {
-        if (decision.code < 0) {
-            errno = -decision.code;  // INT32_MIN is refused when the rule is set
-        }
-    } else {
-        client = next_as<F, velk_client*(Config)>(caller)(config);
-    }
-    record<F>(call, decision, client, config);
+    velk_client* client = layer::create(decision, onward<F, velk_client*(Config)>(caller), config);
+    record<F>(call, decision, {}, client, config);
     return client;
 }
 
@@ -184,22 +166,23 @@ template <Fn F, class Result, class... Args>
 Result plain_call(const void* caller, Args... args) {
     const journal::Call call(F);
     const Decision decision = enter(F, -1);
+    const auto go_on = onward<F, Result(Args...)>(caller);
     if constexpr (F == kMetricsCtxReset) {
-        next_as<F, Result(Args...)>(caller)(args...);
+        go_on(args...);
         record_nothing<F>(call, decision, args...);  // what the reset left
     } else if constexpr (std::is_void_v<Result>) {
         // Written first: the names of the handle or the results hold only
         // until the call releases them.
         record_nothing<F>(call, decision, args...);
-        next_as<F, Result(Args...)>(caller)(args...);
+        go_on(args...);
         if constexpr (F == kClientDestroy || F == kLlClientDestroy) {
             if (call.active()) {
                 journal::forget_handle(args...);
             }
         }
     } else {
-        const Result result = next_as<F, Result(Args...)>(caller)(args...);
-        record<F>(call, decision, result, args...);
+        const Result result = go_on(args...);
+        record<F>(call, decision, {}, result, args...);
         return result;
     }
 }
@@ -208,100 +191,96 @@ Result plain_call(const void* caller, Args... args) {
 struct CallbackLog {
     velk_get_callback_t callback;
     void* user_data;
+    bool logging;
     journal::Json calls;
+
+    [[nodiscard]] bool called() const noexcept { return logging; }
+    [[nodiscard]] std::string_view json() const noexcept { return calls.text; }
 };
 
 extern "C" int journal_callback(int32_t count, const void* const* values, const uint64_t* lens,
                                 const int32_t* statuses, void* data) {
     auto* log = static_cast<CallbackLog*>(data);
     try {
-        journal::callback_call(log->calls, count, values, lens, statuses, journal::values());
+        journal::Writer writer(log->calls, journal::values());
+        log->calls.open_object();
+        journal::callback_call(writer, count, values, lens, statuses);
+        log->calls.close_object();
     } catch (const std::bad_alloc&) {
     }
     const journal::ProgramCode program;  // the callback's own calls are the program's
     return log->callback(count, values, lens, statuses, log->user_data);
 }
 
-// How many items a per-item rule may drop one of: the call must be one the
-// next library would accept, so that what it answers for the others is
-// real. -1 otherwise: the call is passed on as it is.
-std::int32_t droppable(bool arguments_ok, std::int32_t count, std::int32_t capacity) noexcept {
-    return arguments_ok && count > 0 && capacity >= count ? count : -1;
-}
-
-// Batch calls with item and result records (put, delete with items, the
-// low-level put). Item `dropped` is not passed on; every other record goes
-// to the next library in order and comes back to its own slot. The records
-// handed on start as copies of the caller's, so a record the next library
-// leaves alone (after its own failure) stays the caller's.
-template <class Item, class Result, class Call>
-std::int32_t without_item(const Item* items, std::int32_t count, Result* results, const Decision& decision,
-                          Call&& call) {
-    const auto n = static_cast<std::size_t>(count);
-    const auto dropped = static_cast<std::size_t>(decision.item);
-    std::vector<Item> kept_items;
-    std::vector<Result> kept_results;
-    try {
-        kept_items.reserve(n - 1);
-        kept_results.reserve(n - 1);
-    } catch (const std::bad_alloc&) {
-        return VELK_ERR_NO_MEMORY;
+// A get: the callback goes through the journal, which sees what it is lent.
+template <Fn F, class Signature, class... Rest>
+int32_t get_call(const void* caller, velk_client* client, Rest... rest) {
+    const journal::Call call(F);
+    const Decision decision = enter(F, -1);
+    // The callback and its data sit at the same places in both gets.
+    auto arguments = std::make_tuple(client, rest...);
+    constexpr std::size_t kCallback = F == kBatchGet ? 4 : 3;
+    const velk_get_callback_t callback = std::get<kCallback>(arguments);
+    CallbackLog log{callback,
+                    std::get<kCallback + 1>(arguments),
+                    call.active() && callback != nullptr && decision.kind != Decision::FailCall,
+                    {}};
+    auto handed = arguments;
+    if (log.logging) {
+        log.calls.open_array();
+        std::get<kCallback>(handed) = journal_callback;
+        std::get<kCallback + 1>(handed) = &log;
     }
-    for (std::size_t i = 0; i < n; ++i) {
-        if (i != dropped) {
-            kept_items.push_back(items[i]);
-            kept_results.push_back(results[i]);
+    const int32_t rc = std::apply(
+        [&](auto... a) { return layer::answer<int32_t>(decision, onward<F, Signature>(caller), a...); },
+        handed);
+    if (call.active()) {
+        if (log.logging) {
+            log.calls.close_array();
         }
+        std::apply(
+            [&](auto... a) {
+                write_line<F>(
+                    call, decision, {}, taken(rc), journal::handle_name(client),
+                    [&](journal::Json& json, int) { json.number(rc); },
+                    [&](journal::Writer& w) { journal::Calls<F>::out(w, rc, log); }, a...);
+            },
+            arguments);
     }
-    // With nothing left there is nothing to hand on: the call succeeded at
-    // everything it was given but the failed item.
-    const std::int32_t rc = n == 1 ? VELK_OK : call(kept_items.data(), count - 1, kept_results.data());
-    for (std::size_t i = 0, j = 0; i < n; ++i) {
-        if (i != dropped) {
-            results[i] = kept_results[j++];
-        }
-    }
-    std::memset(&results[dropped], 0, sizeof results[dropped]);
-    results[dropped].status = decision.code;
     return rc;
 }
 
-// The flat deletes: keys (and options) in, statuses out.
-template <class Call>
-std::int32_t without_key(const char* const* keys, const std::int32_t* options, std::int32_t count,
-                         std::int32_t* statuses, const Decision& decision, Call&& call) {
-    const auto n = static_cast<std::size_t>(count);
-    const auto dropped = static_cast<std::size_t>(decision.item);
-    std::vector<const char*> kept_keys;
-    std::vector<std::int32_t> kept_options;
-    std::vector<std::int32_t> kept_statuses;
-    try {
-        kept_keys.reserve(n - 1);
-        kept_options.reserve(options != nullptr ? n - 1 : 0);
-        kept_statuses.reserve(n - 1);
-    } catch (const std::bad_alloc&) {
-        return VELK_ERR_NO_MEMORY;
-    }
-    for (std::size_t i = 0; i < n; ++i) {
-        if (i != dropped) {
-            kept_keys.push_back(keys[i]);
-            if (options != nullptr) {
-                kept_options.push_back(options[i]);
-            }
-            kept_statuses.push_back(statuses[i]);
-        }
-    }
-    const std::int32_t rc = n == 1
-                                ? VELK_OK
-                                : call(kept_keys.data(), options != nullptr ? kept_options.data() : nullptr,
-                                       count - 1, kept_statuses.data());
-    for (std::size_t i = 0, j = 0; i < n; ++i) {
-        if (i != dropped) {
-            statuses[i] = kept_statuses[j++];
-        }
-    }
-    statuses[dropped] = decision.code;
+// A batch whose items a rule may drop: `run` is the layer's function for it.
+template <Fn F, class Signature, class Run, class... Args>
+int32_t item_call(const void* caller, bool arguments_ok, int32_t count, int32_t capacity, Run&& run,
+                  Args... args) {
+    const journal::Call call(F);
+    const Decision decision = enter(F, layer::droppable(arguments_ok, count, capacity));
+    Drop storage{};
+    const std::span<const Drop> drops = layer::drops_of(decision, storage);
+    const int32_t rc = run(decision, drops, onward<F, Signature>(caller), args...);
+    record<F>(call, decision, drops, rc, args...);
     return rc;
+}
+
+// Read once, when the library is loaded: a journal asked for and not to be
+// had, or a plan that cannot be followed, stops the program before it
+// runs, never silently. The refusals end the process with _exit, which
+// gcov cannot record: run and checked by faults.preloaded_plans and
+// journal.record_and_replay.
+__attribute__((constructor)) void read_environment_at_load() {
+    std::string problem = journal::open_from_environment();
+    if (problem.empty()) {
+        problem = plan_from_environment();
+        if (!problem.empty()) {
+            problem = "VELKFAULT " + problem;  // GCOVR_EXCL_LINE
+        }
+    }
+    if (!problem.empty()) {  // GCOVR_EXCL_START
+        std::fprintf(stderr, "libvelkfault: %s\n", problem.c_str());
+        std::fflush(stderr);
+        _exit(2);
+    }  // GCOVR_EXCL_STOP
 }
 
 }  // namespace
@@ -344,23 +323,10 @@ VELKFAULT_API int32_t velk_batch_put(velk_client* client, const char* ns, const 
                                      const void* reserved) {
     using Next = int32_t(velk_client*, const char*, const velk_put_item_t*, int32_t, velk_put_result_t*,
                          int32_t, const void*);
-    const void* caller = VELKFAULT_CALLER;
-    const journal::Call call(kBatchPut);
-    const Decision decision = enter(
-        kBatchPut, droppable(client != nullptr && ns != nullptr && items != nullptr && results != nullptr,
-                             count, result_capacity));
-    int32_t rc = decision.code;
-    if (decision.kind == Decision::FailItem) {
-        rc = without_item(items, count, results, decision,
-                          [&](const velk_put_item_t* kept, int32_t n, velk_put_result_t* kept_results) {
-                              return next_as<kBatchPut, Next>(caller)(client, ns, kept, n, kept_results, n,
-                                                                      reserved);
-                          });
-    } else if (decision.kind == Decision::Pass) {
-        rc = next_as<kBatchPut, Next>(caller)(client, ns, items, count, results, result_capacity, reserved);
-    }
-    record<kBatchPut>(call, decision, rc, client, ns, items, count, results, result_capacity, reserved);
-    return rc;
+    return item_call<kBatchPut, Next>(
+        VELKFAULT_CALLER, client != nullptr && ns != nullptr && items != nullptr && results != nullptr, count,
+        result_capacity, [](auto&&... a) { return layer::batch_put(a...); }, client, ns, items, count,
+        results, result_capacity, reserved);
 }
 
 VELKFAULT_API int32_t velk_batch_get(velk_client* client, const char* ns, const velk_get_item_t* items,
@@ -368,30 +334,8 @@ VELKFAULT_API int32_t velk_batch_get(velk_client* client, const char* ns, const 
                                      const void* reserved) {
     using Next = int32_t(velk_client*, const char*, const velk_get_item_t*, int32_t, velk_get_callback_t,
                          void*, const void*);
-    const void* caller = VELKFAULT_CALLER;
-    const journal::Call call(kBatchGet);
-    const Decision decision = enter(kBatchGet, -1);
-    if (decision.kind == Decision::FailCall) {
-        record_get<kBatchGet>(call, decision, decision.code, nullptr, client, ns, items, count, callback,
-                              user_data, reserved);
-        return decision.code;
-    }
-    if (!call.active() || callback == nullptr) {
-        const int32_t rc =
-            next_as<kBatchGet, Next>(caller)(client, ns, items, count, callback, user_data, reserved);
-        record_get<kBatchGet>(call, decision, rc, nullptr, client, ns, items, count, callback, user_data,
-                              reserved);
-        return rc;
-    }
-    // The callback goes through the journal, which sees what it is lent.
-    CallbackLog log{callback, user_data, {}};
-    log.calls.open_array();
-    const int32_t rc =
-        next_as<kBatchGet, Next>(caller)(client, ns, items, count, journal_callback, &log, reserved);
-    log.calls.close_array();
-    record_get<kBatchGet>(call, decision, rc, &log.calls, client, ns, items, count, callback, user_data,
-                          reserved);
-    return rc;
+    return get_call<kBatchGet, Next>(VELKFAULT_CALLER, client, ns, items, count, callback, user_data,
+                                     reserved);
 }
 
 VELKFAULT_API int32_t velk_batch_get_into(velk_client* client, const char* ns, const velk_get_item_t* items,
@@ -407,25 +351,10 @@ VELKFAULT_API int32_t velk_batch_delete_items(velk_client* client, const char* n
                                               const void* reserved) {
     using Next = int32_t(velk_client*, const char*, const velk_delete_item_t*, int32_t, velk_delete_result_t*,
                          int32_t, const void*);
-    const void* caller = VELKFAULT_CALLER;
-    const journal::Call call(kBatchDeleteItems);
-    const Decision decision = enter(kBatchDeleteItems, droppable(client != nullptr && ns != nullptr &&
-                                                                     items != nullptr && results != nullptr,
-                                                                 count, result_capacity));
-    int32_t rc = decision.code;
-    if (decision.kind == Decision::FailItem) {
-        rc = without_item(items, count, results, decision,
-                          [&](const velk_delete_item_t* kept, int32_t n, velk_delete_result_t* kept_results) {
-                              return next_as<kBatchDeleteItems, Next>(caller)(client, ns, kept, n,
-                                                                              kept_results, n, reserved);
-                          });
-    } else if (decision.kind == Decision::Pass) {
-        rc = next_as<kBatchDeleteItems, Next>(caller)(client, ns, items, count, results, result_capacity,
-                                                      reserved);
-    }
-    record<kBatchDeleteItems>(call, decision, rc, client, ns, items, count, results, result_capacity,
-                              reserved);
-    return rc;
+    return item_call<kBatchDeleteItems, Next>(
+        VELKFAULT_CALLER, client != nullptr && ns != nullptr && items != nullptr && results != nullptr, count,
+        result_capacity, [](auto&&... a) { return layer::batch_delete_items(a...); }, client, ns, items,
+        count, results, result_capacity, reserved);
 }
 
 VELKFAULT_API int32_t velk_batch_delete(velk_client* client, const char* ns, const char* const* keys,
@@ -433,25 +362,10 @@ VELKFAULT_API int32_t velk_batch_delete(velk_client* client, const char* ns, con
                                         int32_t status_capacity, const void* reserved) {
     using Next = int32_t(velk_client*, const char*, const char* const*, int32_t, const int32_t*, int32_t*,
                          int32_t, const void*);
-    const void* caller = VELKFAULT_CALLER;
-    const journal::Call call(kBatchDelete);
-    const Decision decision = enter(
-        kBatchDelete, droppable(client != nullptr && ns != nullptr && keys != nullptr && statuses != nullptr,
-                                count, status_capacity));
-    int32_t rc = decision.code;
-    if (decision.kind == Decision::FailItem) {
-        rc = without_key(keys, options, count, statuses, decision,
-                         [&](const char* const* kept, const int32_t* kept_options, int32_t n, int32_t* out) {
-                             return next_as<kBatchDelete, Next>(caller)(client, ns, kept, n, kept_options,
-                                                                        out, n, reserved);
-                         });
-    } else if (decision.kind == Decision::Pass) {
-        rc = next_as<kBatchDelete, Next>(caller)(client, ns, keys, count, options, statuses, status_capacity,
-                                                 reserved);
-    }
-    record<kBatchDelete>(call, decision, rc, client, ns, keys, count, options, statuses, status_capacity,
-                         reserved);
-    return rc;
+    return item_call<kBatchDelete, Next>(
+        VELKFAULT_CALLER, client != nullptr && ns != nullptr && keys != nullptr && statuses != nullptr, count,
+        status_capacity, [](auto&&... a) { return layer::batch_delete(a...); }, client, ns, keys, count,
+        options, statuses, status_capacity, reserved);
 }
 
 VELKFAULT_API int32_t velk_batch_query(velk_client* client, const char* ns, const char* const* keys,
@@ -501,25 +415,10 @@ VELKFAULT_API int32_t velk_ll_batch_put(velk_client* client, const velk_ll_put_i
                                         const void* reserved, const void* ignored) {
     using Next = int32_t(velk_client*, const velk_ll_put_item_t*, int32_t, velk_put_result_t*, int32_t,
                          const void*, const void*);
-    const void* caller = VELKFAULT_CALLER;
-    const journal::Call call(kLlBatchPut);
-    const Decision decision =
-        enter(kLlBatchPut,
-              droppable(client != nullptr && items != nullptr && results != nullptr, count, result_capacity));
-    int32_t rc = decision.code;
-    if (decision.kind == Decision::FailItem) {
-        rc = without_item(items, count, results, decision,
-                          [&](const velk_ll_put_item_t* kept, int32_t n, velk_put_result_t* kept_results) {
-                              return next_as<kLlBatchPut, Next>(caller)(client, kept, n, kept_results, n,
-                                                                        reserved, ignored);
-                          });
-    } else if (decision.kind == Decision::Pass) {
-        rc = next_as<kLlBatchPut, Next>(caller)(client, items, count, results, result_capacity, reserved,
-                                                ignored);
-    }
-    record<kLlBatchPut>(call, decision, rc, client, items, count, results, result_capacity, reserved,
-                        ignored);
-    return rc;
+    return item_call<kLlBatchPut, Next>(
+        VELKFAULT_CALLER, client != nullptr && items != nullptr && results != nullptr, count, result_capacity,
+        [](auto&&... a) { return layer::ll_batch_put(a...); }, client, items, count, results, result_capacity,
+        reserved, ignored);
 }
 
 VELKFAULT_API int32_t velk_ll_batch_get(velk_client* client, const char* const* keys, int32_t count,
@@ -527,29 +426,8 @@ VELKFAULT_API int32_t velk_ll_batch_get(velk_client* client, const char* const* 
                                         const void* ignored) {
     using Next = int32_t(velk_client*, const char* const*, int32_t, velk_get_callback_t, void*, const void*,
                          const void*);
-    const void* caller = VELKFAULT_CALLER;
-    const journal::Call call(kLlBatchGet);
-    const Decision decision = enter(kLlBatchGet, -1);
-    if (decision.kind == Decision::FailCall) {
-        record_get<kLlBatchGet>(call, decision, decision.code, nullptr, client, keys, count, callback,
-                                user_data, reserved, ignored);
-        return decision.code;
-    }
-    if (!call.active() || callback == nullptr) {
-        const int32_t rc =
-            next_as<kLlBatchGet, Next>(caller)(client, keys, count, callback, user_data, reserved, ignored);
-        record_get<kLlBatchGet>(call, decision, rc, nullptr, client, keys, count, callback, user_data,
-                                reserved, ignored);
-        return rc;
-    }
-    CallbackLog log{callback, user_data, {}};
-    log.calls.open_array();
-    const int32_t rc =
-        next_as<kLlBatchGet, Next>(caller)(client, keys, count, journal_callback, &log, reserved, ignored);
-    log.calls.close_array();
-    record_get<kLlBatchGet>(call, decision, rc, &log.calls, client, keys, count, callback, user_data,
-                            reserved, ignored);
-    return rc;
+    return get_call<kLlBatchGet, Next>(VELKFAULT_CALLER, client, keys, count, callback, user_data, reserved,
+                                       ignored);
 }
 
 VELKFAULT_API int32_t velk_ll_batch_get_into(velk_client* client, const char* const* keys, int32_t count,
@@ -564,25 +442,10 @@ VELKFAULT_API int32_t velk_ll_batch_delete(velk_client* client, const char* cons
                                            const void* ignored) {
     using Next =
         int32_t(velk_client*, const char* const*, int32_t, int32_t*, int32_t, const void*, const void*);
-    const void* caller = VELKFAULT_CALLER;
-    const journal::Call call(kLlBatchDelete);
-    const Decision decision =
-        enter(kLlBatchDelete,
-              droppable(client != nullptr && keys != nullptr && statuses != nullptr, count, status_capacity));
-    int32_t rc = decision.code;
-    if (decision.kind == Decision::FailItem) {
-        rc = without_key(keys, nullptr, count, statuses, decision,
-                         [&](const char* const* kept, const int32_t*, int32_t n, int32_t* out) {
-                             return next_as<kLlBatchDelete, Next>(caller)(client, kept, n, out, n, reserved,
-                                                                          ignored);
-                         });
-    } else if (decision.kind == Decision::Pass) {
-        rc = next_as<kLlBatchDelete, Next>(caller)(client, keys, count, statuses, status_capacity, reserved,
-                                                   ignored);
-    }
-    record<kLlBatchDelete>(call, decision, rc, client, keys, count, statuses, status_capacity, reserved,
-                           ignored);
-    return rc;
+    return item_call<kLlBatchDelete, Next>(
+        VELKFAULT_CALLER, client != nullptr && keys != nullptr && statuses != nullptr, count, status_capacity,
+        [](auto&&... a) { return layer::ll_batch_delete(a...); }, client, keys, count, statuses,
+        status_capacity, reserved, ignored);
 }
 
 VELKFAULT_API int32_t velk_ll_batch_query(velk_client* client, const char* const* keys, int32_t count,

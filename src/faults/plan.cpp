@@ -1,14 +1,11 @@
 // SPDX-License-Identifier: MIT
 #include "faults/plan.hpp"
 
-#include <unistd.h>
-
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
 
-#include "faults/journal.hpp"
 #include "faults/registry.hpp"
 
 namespace velkfault {
@@ -136,42 +133,26 @@ std::string apply_plan(const std::vector<PlannedRule>& rules) {
     return {};
 }
 
-namespace {
-
-// Read once, when the library is loaded: a plan that cannot be followed
-// stops the program before it runs, never silently.
-__attribute__((constructor)) void read_plan_at_load() {
-    // A journal asked for and not to be had is not silently left out either.
-    if (const std::string problem = journal::open_from_environment(); !problem.empty()) {
-        std::fprintf(stderr, "libvelkfault: %s\n", problem.c_str());  // GCOVR_EXCL_LINE: ends the process
-        std::fflush(stderr);                                          // GCOVR_EXCL_LINE
-        _exit(2);                                                     // GCOVR_EXCL_LINE
-    }
+std::string plan_from_environment() {
     const char* text = std::getenv("VELKFAULT");
     if (text == nullptr) {
-        return;
+        return {};
     }
     std::vector<PlannedRule> rules;
     std::string problem = parse_plan(text, rules);
-    // The refusals below end the process with _exit, which gcov cannot
-    // record: run and checked by faults.preloaded_plans.
+    // The refusal ends the process with _exit, which gcov cannot record:
+    // run and checked by faults.preloaded_plans.
     if (problem.empty() && !rules.empty() && !in_front()) {  // GCOVR_EXCL_START
         // The calls would reach the library that comes first, never this
         // one: the plan could not take effect.
-        problem =
-            "plan cannot take effect: a library loaded before libvelkfault.so.0 defines the velk_ "
-            "functions, so calls never reach it; load it first: LD_PRELOAD=\"libvelkfault.so.0 "
-            "libvelkmock.so.0\"";
+        return "plan cannot take effect: a library loaded before libvelkfault.so.0 defines the velk_ "
+               "functions, so calls never reach it; load it first: LD_PRELOAD=\"libvelkfault.so.0 "
+               "libvelkmock.so.0\"";
     }  // GCOVR_EXCL_STOP
     if (problem.empty()) {
         problem = apply_plan(rules);
     }
-    if (!problem.empty()) {
-        std::fprintf(stderr, "libvelkfault: VELKFAULT %s\n", problem.c_str());
-        std::fflush(stderr);
-        _exit(2);
-    }
+    return problem;
 }
 
-}  // namespace
 }  // namespace velkfault

@@ -30,4 +30,8 @@ std::string parse_plan(std::string_view text, std::vector<PlannedRule>& rules);
 // refuses, empty when all took.
 std::string apply_plan(const std::vector<PlannedRule>& rules);
 
+// The plan VELKFAULT gives, put into effect: an empty text when done (or
+// none is given), else why it cannot be.
+std::string plan_from_environment();
+
 }  // namespace velkfault

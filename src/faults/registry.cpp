@@ -17,46 +17,6 @@
 
 namespace velkfault {
 
-const FunctionInfo kFunctions[kFunctionCount] = {
-    {"velk_version", Returns::Text, false},
-    {"velk_revision", Returns::Text, false},
-    {"velk_build_time", Returns::Text, false},
-    {"velk_client_create", Returns::Handle, false},
-    {"velk_client_destroy", Returns::Nothing, false},
-    {"velk_sdk_metrics_ctx_reset", Returns::Nothing, false},
-    {"velk_client_get_metrics", Returns::Status, false},
-    {"velk_sdk_metrics_serialize", Returns::Status, false},
-    {"velk_batch_put", Returns::Status, true},
-    {"velk_batch_get", Returns::Status, false},
-    {"velk_batch_get_into", Returns::Status, false},
-    {"velk_batch_delete_items", Returns::Status, true},
-    {"velk_batch_delete", Returns::Status, true},
-    {"velk_batch_query", Returns::Status, false},
-    {"velk_query_result_free", Returns::Nothing, false},
-    {"velk_create_namespace", Returns::Status, false},
-    {"velk_update_namespace", Returns::Status, false},
-    {"velk_delete_namespace", Returns::Status, false},
-    {"velk_get_namespace", Returns::Status, false},
-    {"velk_list_namespaces", Returns::Status, false},
-    {"velk_get_nodes", Returns::Status, false},
-    {"velk_ll_create", Returns::Handle, false},
-    {"velk_ll_client_destroy", Returns::Nothing, false},
-    {"velk_ll_batch_put", Returns::Status, true},
-    {"velk_ll_batch_get", Returns::Status, false},
-    {"velk_ll_batch_get_into", Returns::Status, false},
-    {"velk_ll_batch_delete", Returns::Status, true},
-    {"velk_ll_batch_query", Returns::Status, false},
-};
-
-int find_function(std::string_view name) noexcept {
-    for (int i = 0; i < kFunctionCount; ++i) {
-        if (name == kFunctions[i].name) {
-            return i;
-        }
-    }
-    return -1;
-}
-
 namespace {
 
 struct Rule {
@@ -106,13 +66,13 @@ __attribute__((no_sanitize_address)) Decision enter(Fn fn, std::int32_t items) {
     const std::lock_guard guard(plan_lock);
     Rule& rule = rules[fn];
     if (rule.kind == Decision::Pass || (rule.kind == Decision::FailItem && items <= rule.item)) {
-        return {Decision::Pass, 0, 0, delay != 0};
+        return {Decision::Pass, 0, 0, delay};
     }
     if (rule.skip != 0) {
         --rule.skip;
-        return {Decision::Pass, 0, 0, delay != 0};
+        return {Decision::Pass, 0, 0, delay};
     }
-    Decision decision{rule.kind, rule.code, rule.item, delay != 0};
+    Decision decision{rule.kind, rule.code, rule.item, delay};
     if (!rule.forever && --rule.times == 0) {
         rule = Rule{};
     }

@@ -5,62 +5,11 @@
 #pragma once
 
 #include <cstdint>
-#include <string_view>
+
+#include "faults/decision.hpp"
+#include "faults/functions.hpp"
 
 namespace velkfault {
-
-enum class Returns { Status, Handle, Nothing, Text };
-
-enum Fn : int {
-    kVersion,
-    kRevision,
-    kBuildTime,
-    kClientCreate,
-    kClientDestroy,
-    kMetricsCtxReset,
-    kClientGetMetrics,
-    kMetricsSerialize,
-    kBatchPut,
-    kBatchGet,
-    kBatchGetInto,
-    kBatchDeleteItems,
-    kBatchDelete,
-    kBatchQuery,
-    kQueryResultFree,
-    kCreateNamespace,
-    kUpdateNamespace,
-    kDeleteNamespace,
-    kGetNamespace,
-    kListNamespaces,
-    kGetNodes,
-    kLlCreate,
-    kLlClientDestroy,
-    kLlBatchPut,
-    kLlBatchGet,
-    kLlBatchGetInto,
-    kLlBatchDelete,
-    kLlBatchQuery,
-    kFunctionCount
-};
-
-struct FunctionInfo {
-    const char* name;
-    Returns returns;
-    bool per_item;  // velkfault_fail_item applies
-};
-
-extern const FunctionInfo kFunctions[kFunctionCount];
-
-// The function of that name, or -1.
-int find_function(std::string_view name) noexcept;
-
-// What to do with one call.
-struct Decision {
-    enum Kind { Pass, FailCall, FailItem } kind = Pass;
-    std::int32_t code = 0;  // FailCall: the result; FailItem: the item's status
-    std::int32_t item = 0;  // FailItem: which item
-    bool delayed = false;   // a planned delay ran first
-};
 
 // Counts the call, waits its delay, and decides. `items` is the number of
 // items a per-item rule could drop one of, or -1 where none can be dropped
