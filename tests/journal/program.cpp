@@ -16,9 +16,16 @@ int main() {
     constexpr int kThreads = 4;
     constexpr int kRounds = 150;
     std::atomic<int> wrong{0};
+    // The threads start their calls together, so that some overlap even on
+    // a machine busy with other work.
+    std::atomic<int> ready{0};
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t) {
-        threads.emplace_back([t, &wrong] {
+        threads.emplace_back([t, &wrong, &ready] {
+            ready.fetch_add(1);
+            while (ready.load() < kThreads) {
+                std::this_thread::yield();
+            }
             const int config = 0;
             velk_client* client = velk_client_create(&config);
             if (client == nullptr) {

@@ -1,11 +1,15 @@
 # SPDX-License-Identifier: MIT
-# The journal and velk-replay, end to end: the black-box suite run with a
-# journal replays against the mock (and, with -DSHARED=, against the shared
-# store on a private server) with no divergence; a library with one planted
-# difference is caught at its call and field; several threads write whole
-# lines; a journal that cannot be written changes no answer; and the
-# replay's refusals say why. Run with -DSUITE= -DPROGRAM= -DREPLAY= -DFAULT=
-# -DMOCK= -DPLANTED= -DWORK= [-DSHARED= -DSERVER=] [-DEMULATOR=].
+# The journal and velk-journal, end to end. Faithful runs must replay with
+# no divergence: the black-box suite (plain, with a fault plan, and as two
+# processes writing one journal) against the mock and, with -DSHARED=,
+# against the shared store on a private server; threads; a fork and an
+# exec. Planted faults must be found and named: a mutant library changes
+# one answer at a time. A trace of several processes and threads is what a
+# viewer opens. A journal that cannot be written changes no answer; and
+# what cannot be used is refused, saying why.
+# Run with -DSUITE= -DPROGRAM= -DPROCESSES= -DJOURNAL= -DREPLAY= -DFAULT=
+# -DMOCK= -DMUTANT= -DTRACE_CHECK= -DRUN= -DWORK= [-DSHARED= -DSERVER=]
+# [-DEMULATOR=].
 include(${CMAKE_CURRENT_LIST_DIR}/../run_program.cmake)
 file(REMOVE_RECURSE ${WORK})
 file(MAKE_DIRECTORY ${WORK})
@@ -18,7 +22,8 @@ function(expect label rc_want pattern)
     string(SUBSTRING "${out}" 0 4000 out)
   endif()
   message(STATUS "${label}: rc ${rc}\n${out}")
-  if(NOT rc STREQUAL rc_want)
+  if(rc_want STREQUAL "any")
+  elseif(NOT rc STREQUAL rc_want)
     message(FATAL_ERROR "${label}: expected exit status ${rc_want}, got ${rc}")
   endif()
   if(NOT "${out}" MATCHES "${pattern}")
@@ -26,23 +31,67 @@ function(expect label rc_want pattern)
   endif()
 endfunction()
 
+# A replay against the shared store, on a server of its own: handles on
+# stores of their own, listings in the shared store's order.
+function(expect_shared_replay label journal)
+  if(NOT SHARED)
+    return()
+  endif()
+  execute_process(COMMAND ${SERVER} run --dir ${WORK}/redis -- ${REPLAY} ${journal} --lib ${SHARED} --ignore order
+                  RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  string(REGEX REPLACE "^(.*\n)?(velk-replay: [^\n]*)\n?$" "\\2" summary "${out}")
+  message(STATUS "${label}, against the shared store: rc ${rc}\n${summary}${err}")
+  if(NOT rc EQUAL 0 OR NOT out MATCHES "against [^ ]*libvelkshared\\.so[^ ]*( \\([0-9]+ as a plan had them\\))?, 0 diverged")
+    message(FATAL_ERROR "${label}: the replay against the shared store diverged\n${out}")
+  endif()
+endfunction()
+
 # The suite's calls (but those whose threads overlap, or that fail
 # allocations on purpose, or hold 4 GiB), values whole.
 set(filter "-Alloc*:HugeValue.*:Stress.*:LeavingCallback.*:*Concurrent*:*Thread*")
+set(suite_env ${preload} "VELKFAULT_JOURNAL_VALUES=full" "VELKMOCK_DIFF_SEEDS=3")
 expect("the black-box suite with a journal" 0 "PASSED"
-  ENV ${preload} "VELKFAULT_JOURNAL=${WORK}/suite.jsonl" "VELKFAULT_JOURNAL_VALUES=full" "VELKMOCK_DIFF_SEEDS=3"
-  COMMAND ${SUITE} --gtest_brief=1 --gtest_filter=${filter})
+  ENV ${suite_env} "VELKFAULT_JOURNAL=${WORK}/suite.jsonl" COMMAND ${SUITE} --gtest_brief=1 --gtest_filter=${filter})
 expect("its replay against the mock" 0 "calls replayed against libvelkmock\\.so\\.0, 0 diverged"
   COMMAND ${REPLAY} ${WORK}/suite.jsonl)
-if(SHARED)
-  # Handles on stores of their own, and listings in the shared store's order.
-  execute_process(COMMAND ${SERVER} run -- ${REPLAY} ${WORK}/suite.jsonl --lib ${SHARED} --ignore order
-                  RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
-  message(STATUS "its replay against the shared store: rc ${rc}\n${out}${err}")
-  if(NOT rc EQUAL 0 OR NOT out MATCHES "against [^ ]*libvelkshared\\.so[^ ]*, 0 diverged")
-    message(FATAL_ERROR "the replay against the shared store diverged")
-  endif()
+expect_shared_replay("the suite" ${WORK}/suite.jsonl)
+
+# With a plan: items dropped, calls failed (a delete made within the flat
+# one among them), creates failed, delays. The suite fails some checks; its
+# journal replays as it ran.
+expect("the suite with a plan and a journal" 1 "Running main"
+  ENV "VELKFAULT_JOURNAL_VALUES=full" "VELKMOCK_DIFF_SEEDS=3"
+  COMMAND ${RUN} --fail "velk_batch_put[1]=-4@40x4" --fail "velk_batch_delete_items[0]=-1@3x10"
+          --fail "velk_get_nodes~200" --fail "velk_client_create=-4@60x1"
+          --journal ${WORK}/planned.jsonl -- ${SUITE} --gtest_brief=1 --gtest_filter=${filter})
+expect("its replay against the mock" 0 "calls replayed against libvelkmock\\.so\\.0 \\([0-9]+ as a plan had them\\), 0 diverged"
+  COMMAND ${REPLAY} ${WORK}/planned.jsonl)
+file(STRINGS ${WORK}/planned.jsonl inner_plans REGEX "\"within\": [0-9]+, \"fault\": \"item")
+if(NOT inner_plans)
+  message(FATAL_ERROR "the plan failed no item of a call made within another")
 endif()
+expect_shared_replay("the suite with a plan" ${WORK}/planned.jsonl)
+
+# Two processes at once, one journal: each of the suite's two halves.
+set(half "env LD_PRELOAD='${FAULT} ${MOCK}' VELKFAULT_JOURNAL_VALUES=full VELKMOCK_DIFF_SEEDS=3 VELKFAULT_JOURNAL='${WORK}/halves.jsonl' GTEST_TOTAL_SHARDS=2")
+set(half_args "'${SUITE}' --gtest_brief=1 '--gtest_filter=${filter}'")
+execute_process(
+  COMMAND sh -c "${half} GTEST_SHARD_INDEX=0 ${half_args} > '${WORK}/half0.out' 2>&1 & first=$!; ${half} GTEST_SHARD_INDEX=1 ${half_args} > '${WORK}/half1.out' 2>&1; second=$?; wait $first; echo \"$?,$second\""
+  OUTPUT_VARIABLE halves OUTPUT_STRIP_TRAILING_WHITESPACE)
+message(STATUS "the suite as two processes: ${halves}")
+if(NOT halves STREQUAL "0,0")
+  message(FATAL_ERROR "the suite as two processes failed: ${halves}")
+endif()
+file(STRINGS ${WORK}/halves.jsonl headers REGEX "^{\"journal\": ")
+file(STRINGS ${WORK}/halves.jsonl processes REGEX "^{\"process\": ")
+list(LENGTH headers header_count)
+list(LENGTH processes process_count)
+if(NOT header_count EQUAL 1 OR NOT process_count EQUAL 2)
+  message(FATAL_ERROR "two processes' journal: ${header_count} headers and ${process_count} processes")
+endif()
+expect("their replay against the mock" 0 "calls replayed against libvelkmock\\.so\\.0, 0 diverged"
+  COMMAND ${REPLAY} ${WORK}/halves.jsonl)
+expect_shared_replay("the suite as two processes" ${WORK}/halves.jsonl)
 
 # Several threads at once: every line whole, every call once; some of them
 # overlapped.
@@ -50,19 +99,63 @@ expect("threads with a journal" 0 "0 wrong answers"
   ENV ${preload} "VELKFAULT_JOURNAL=${WORK}/threads.jsonl" "VELKFAULT_JOURNAL_VALUES=full" COMMAND ${PROGRAM})
 expect("their replay (each thread on its own handle)" 0 "[0-9]+ calls replayed against libvelkmock\\.so\\.0, 0 diverged"
   COMMAND ${REPLAY} ${WORK}/threads.jsonl)
-# (The threads' journal is the shorter one to search for a difference.)
-expect("a replay against a mock with one planted difference" 1
-  "call [0-9]+ velk_batch_get_into: out\\.items\\[[0-9]+\\]\\.value\\.base64: recorded \"[^\"]*\", replayed"
-  COMMAND ${REPLAY} ${WORK}/threads.jsonl --lib ${PLANTED})
-file(STRINGS ${WORK}/threads.jsonl lines)
-list(LENGTH lines count)
-if(count LESS 2401)  # the header, then 4 threads x 150 rounds x 4 calls, and the creates
-  message(FATAL_ERROR "the threads' journal has ${count} lines")
-endif()
 file(STRINGS ${WORK}/threads.jsonl overlapped REGEX "\"overlapped\": true")
 if(NOT overlapped)
   message(FATAL_ERROR "no call of the threads' journal overlapped another")
 endif()
+expect("their timeline" 0 "trace: [0-9]+ calls on 4 tracks of 1 processes"
+  COMMAND sh -c "'${JOURNAL}' trace '${WORK}/threads.jsonl' > '${WORK}/threads.trace.json' && '${TRACE_CHECK}' '${WORK}/threads.trace.json'")
+
+# A fork, whose child goes on with the handle it inherited, and an exec:
+# three processes in one journal, each numbering its own; velkfault-run
+# starts it afresh.
+file(WRITE ${WORK}/processes.jsonl "left by an earlier run\n")
+expect("processes with a journal" 0 "0 wrong answers"
+  ENV "VELKFAULT_JOURNAL_VALUES=full" COMMAND ${RUN} --journal ${WORK}/processes.jsonl -- ${PROCESSES})
+file(STRINGS ${WORK}/processes.jsonl headers REGEX "^{\"journal\": ")
+file(STRINGS ${WORK}/processes.jsonl processes REGEX "^{\"process\": ")
+file(STRINGS ${WORK}/processes.jsonl forked REGEX "\"parent\": 1, \"forked_after\": [0-9]+}")
+file(STRINGS ${WORK}/processes.jsonl inherited REGEX "\"handle\": \"1/h1\"")
+file(STRINGS ${WORK}/processes.jsonl nested_overlapped REGEX "\"overlapped\": true, \"within\": [0-9]")
+file(STRINGS ${WORK}/processes.jsonl refused REGEX "\"key\": null, \"part_count\": 3, \"parts\": \"given\", \"part_lens\": \"given\", \"value\": null.*\"metadata\": \"given\"")
+list(LENGTH headers header_count)
+list(LENGTH processes process_count)
+if(NOT header_count EQUAL 1 OR NOT process_count EQUAL 3 OR NOT forked OR NOT inherited OR nested_overlapped
+   OR NOT refused)
+  message(FATAL_ERROR "the processes' journal: ${header_count} headers, ${process_count} processes, forked "
+                      "'${forked}', inherited '${inherited}', a nested call overlapped '${nested_overlapped}', "
+                      "the refused item '${refused}'")
+endif()
+expect("their replay against the mock" 0 "calls replayed against libvelkmock\\.so\\.0, 0 diverged"
+  COMMAND ${REPLAY} ${WORK}/processes.jsonl)
+# (Not against the shared store: there the child's handle shares its
+# parent's store, by design, and sees what the parent put after the fork.)
+expect("their timeline" 0 "trace: [0-9]+ calls on [0-9]+ tracks of 3 processes"
+  COMMAND sh -c "'${JOURNAL}' trace '${WORK}/processes.jsonl' > '${WORK}/processes.trace.json' && '${TRACE_CHECK}' '${WORK}/processes.trace.json' --processes 3")
+
+# Every change a mutant library makes is found, with its call and member,
+# --ignore order or not; without one, it answers as the mock.
+expect("the mutant that changes nothing" 0 "0 diverged" COMMAND ${REPLAY} ${WORK}/processes.jsonl --lib ${MUTANT})
+set(mutations
+  "status|velk_batch_put: out\\.results\\[1\\]\\.status: recorded 0, replayed -4"
+  "length|velk_batch_get_into: out\\.items\\[2\\]\\.length: recorded 5, replayed 6"
+  "byte|velk_batch_get_into: out\\.items\\[0\\]\\.value: recorded \"first\" \\(5 bytes\\), replayed \"firsu\" \\(5 bytes. they differ from byte 4\\)"
+  "order|velk_batch_get_into: out\\.items\\[0\\]\\.length: recorded 5, replayed 6"
+  "field|velk_batch_query: out\\.results\\[2\\]\\.replica_count: recorded 3, replayed 4"
+  "number|velk_get_namespace: out\\.info\\.capacity_bytes: recorded 9007199254740994, replayed 9007199254740995"
+  "double|velk_get_namespace: out\\.info\\.policy_param: recorded 0\\.1, replayed 0\\.10000000000000002")
+foreach(mutation IN LISTS mutations)
+  string(FIND "${mutation}" "|" bar)
+  string(SUBSTRING "${mutation}" 0 ${bar} name)
+  math(EXPR bar "${bar} + 1")
+  string(SUBSTRING "${mutation}" ${bar} -1 pattern)
+  string(REPLACE ": out" " \\(process 1\\): out" pattern "${pattern}")
+  expect("the mutant '${name}'" 1 "call [0-9]+ ${pattern}.*1 diverged"
+    ENV "VELKMOCK_MUTANT=${name}" COMMAND ${REPLAY} ${WORK}/processes.jsonl --lib ${MUTANT} --ignore order)
+endforeach()
+# (velk-journal trace exits 1 for a divergence, and the check runs then.)
+expect("a timeline with the mutant's divergence" 0 "trace: .* 1 divergences"
+  COMMAND sh -c "VELKMOCK_MUTANT=byte '${JOURNAL}' trace '${WORK}/processes.jsonl' --against '${MUTANT}' > '${WORK}/mutant.trace.json' || '${TRACE_CHECK}' '${WORK}/mutant.trace.json' --divergences")
 
 # A journal that cannot be written: the same answers, one line that says so.
 run_program(rc out ENV ${preload} "VELKFAULT_JOURNAL=/dev/full" COMMAND ${PROGRAM})
@@ -73,7 +166,7 @@ if(NOT rc EQUAL 0 OR NOT out MATCHES "0 wrong answers" OR NOT stopped EQUAL 1)
   message(FATAL_ERROR "a full disk: the answers changed, or the journal did not stop with one line")
 endif()
 
-# What cannot be replayed, or journaled, is said.
+# What cannot be journaled or replayed is said, with exit status 2.
 expect("a journal without values" 0 "0 wrong answers"
   ENV ${preload} "VELKFAULT_JOURNAL=${WORK}/hash.jsonl" COMMAND ${PROGRAM})
 expect("its replay" 2 "record it again with VELKFAULT_JOURNAL_VALUES=full" COMMAND ${REPLAY} ${WORK}/hash.jsonl)
@@ -81,38 +174,29 @@ expect("values neither full, hash nor none" 2 "VELKFAULT_JOURNAL_VALUES is 'some
   ENV ${preload} "VELKFAULT_JOURNAL=${WORK}/x.jsonl" "VELKFAULT_JOURNAL_VALUES=some" COMMAND ${PROGRAM})
 expect("a journal that cannot be opened" 2 "VELKFAULT_JOURNAL: cannot open ${WORK}/no/such/folder"
   ENV ${preload} "VELKFAULT_JOURNAL=${WORK}/no/such/folder/x.jsonl" COMMAND ${PROGRAM})
-file(WRITE ${WORK}/broken.jsonl "{\"journal\": \"velkfault\", \"version\": 1, \"values\": \"full\"}\n{\"seq\": 1,\n")
 file(WRITE ${WORK}/other.jsonl "{\"something\": \"else\"}\n")
-file(WRITE ${WORK}/twice.jsonl "{\"journal\": \"velkfault\", \"version\": 1, \"values\": \"full\"}\n"
-  "{\"seq\": 1, \"call\": \"velk_version\", \"args\": {}, \"rc\": \"0.0.0-mock\", \"out\": null}\n"
-  "{\"seq\": 1, \"call\": \"velk_version\", \"args\": {}, \"rc\": \"0.0.0-mock\", \"out\": null}\n")
-file(WRITE ${WORK}/unknown.jsonl "{\"journal\": \"velkfault\", \"version\": 1, \"values\": \"full\"}\n"
-  "{\"seq\": 1, \"call\": \"velk_frobnicate\", \"args\": {}, \"rc\": 0, \"out\": null}\n")
-# Calls a plan answered, and calls made inside another, are not made again;
-# a member on one side only is a divergence, unless ignored.
-set(head "{\"journal\": \"velkfault\", \"version\": 1, \"values\": \"hash\"}\n")
-set(list "\"call\": \"velk_list_namespaces\", \"handle\": \"h1\", \"args\": {\"capacity\": 0, \"infos\": null, \"total\": \"given\"}")
-file(WRITE ${WORK}/planned.jsonl "${head}"
-  "{\"seq\": 1, \"call\": \"velk_client_create\", \"within\": null, \"fault\": null, \"handle\": \"h1\", \"args\": {\"config\": \"given\"}, \"rc\": \"h1\", \"out\": null}\n"
-  "{\"seq\": 2, \"within\": null, \"fault\": \"failed\", ${list}, \"rc\": -5, \"out\": null}\n"
-  "{\"seq\": 3, \"within\": null, \"fault\": \"item 0, delayed\", ${list}, \"rc\": 0, \"out\": null}\n"
-  "{\"seq\": 5, \"within\": 4, \"fault\": null, \"call\": \"velk_version\", \"args\": {}, \"rc\": \"x\", \"out\": null}\n"
-  "{\"seq\": 4, \"within\": null, \"fault\": \"delayed\", ${list}, \"rc\": 0, \"out\": {\"total\": 0, \"extra\": 1}}\n"
-  "{\"seq\": 6, \"call\": \"velk_client_destroy\", \"within\": null, \"fault\": null, \"handle\": \"h1\", \"args\": {}, \"rc\": null, \"out\": null}\n")
-expect("a journal with planned and nested calls" 1
-  "call 4 velk_list_namespaces: out\\.extra: recorded 1, replayed nothing.*out\\.infos: recorded nothing, replayed \\[\\].*3 calls replayed against libvelkmock\\.so\\.0, 1 diverged, 2 answered by a fault plan left out"
-  COMMAND ${REPLAY} ${WORK}/planned.jsonl --lib mock)
-expect("the same, those members ignored" 0 "3 calls replayed against libvelkmock\\.so\\.0, 0 diverged"
-  COMMAND ${REPLAY} ${WORK}/planned.jsonl --ignore ,extra,,infos,)
-expect("velk-replay --help" 0 "usage: velk-replay JOURNAL" COMMAND ${REPLAY} --help)
-expect("no journal" 2 "no journal given" COMMAND ${REPLAY})
+expect("a file that is no journal is not added to" 2 "other\\.jsonl: it is not a journal of this version"
+  ENV ${preload} "VELKFAULT_JOURNAL=${WORK}/other.jsonl" COMMAND ${PROGRAM})
+file(WRITE ${WORK}/broken.jsonl "{\"journal\": \"velkfault\", \"version\": 2, \"values\": \"full\"}\n{\"seq\": 1,\n")
+expect("a line that is no JSON" 2 "velk-replay: line 2: not JSON" COMMAND ${REPLAY} ${WORK}/broken.jsonl)
+expect("velk-replay --help" 0 "usage: velk-journal replay JOURNAL" COMMAND ${REPLAY} --help)
+expect("no journal" 2 "velk-replay: no journal given\nusage:" COMMAND ${REPLAY})
+expect("no command" 2 "velk-journal: no command given\nusage:" COMMAND ${JOURNAL})
+expect("an unknown command" 2 "unknown command 'replays'" COMMAND ${JOURNAL} replays x)
 expect("two journals" 2 "one journal at a time" COMMAND ${REPLAY} a b)
 expect("an unknown option" 2 "unknown option '--frob'" COMMAND ${REPLAY} a --frob)
 expect("--lib without a library" 2 "--lib needs a value" COMMAND ${REPLAY} a --lib)
-expect("a journal that is not there" 2 "cannot read ${WORK}/none" COMMAND ${REPLAY} ${WORK}/none)
-expect("a line that is no JSON" 2 "broken\\.jsonl:2 is no JSON" COMMAND ${REPLAY} ${WORK}/broken.jsonl)
-expect("a file that is no journal" 2 "is no journal of libvelkfault's" COMMAND ${REPLAY} ${WORK}/other.jsonl)
-expect("a call twice" 2 "holds call 1 twice" COMMAND ${REPLAY} ${WORK}/twice.jsonl)
-expect("a function that is none of the 28" 2 "none of the 28: velk_frobnicate" COMMAND ${REPLAY} ${WORK}/unknown.jsonl)
-expect("a library that cannot be loaded" 2 "cannot load ${WORK}/none\\.so" COMMAND ${REPLAY} ${WORK}/twice.jsonl --lib ${WORK}/none.so)
-expect("a library without the functions" 2 "lacks velk_version" COMMAND ${REPLAY} ${WORK}/twice.jsonl --lib libc.so.6)
+expect("options before the command" 0 "0 diverged" COMMAND ${JOURNAL} --lib mock replay ${WORK}/threads.jsonl)
+expect("an unknown name to ignore" 2 "--ignore: no answer holds 'locaton'; the names are .*location.*order"
+  COMMAND ${REPLAY} a --ignore locaton)
+expect("a journal that is not there" 2 "cannot read ${WORK}/none: No such file or directory"
+  COMMAND ${REPLAY} ${WORK}/none)
+expect("a library that cannot be loaded" 2 "cannot load ${WORK}/none\\.so"
+  COMMAND ${REPLAY} ${WORK}/threads.jsonl --lib ${WORK}/none.so)
+expect("a library without the functions" 2 "lacks velk_version" COMMAND ${REPLAY} ${WORK}/threads.jsonl --lib libc.so.6)
+if(SHARED)
+  expect("a store that cannot be reached" 2
+    "cannot be used: the journal's first create \\(call 1\\) made a handle, here it made none: .*127\\.0\\.0\\.1:1"
+    ENV "VELKSHARED_URL=redis://127.0.0.1:1" "VELKSHARED_TIMEOUT_MS=500"
+    COMMAND ${REPLAY} ${WORK}/threads.jsonl --lib ${SHARED})
+endif()

@@ -1,0 +1,187 @@
+// SPDX-License-Identifier: MIT
+// A program of several processes with a journal: a child made by fork that
+// goes on with a handle it inherited and makes one of its own, a program
+// started with exec that makes its own, and a parent that changes what it
+// shared after the fork; and beside them the calls a journal must record
+// exactly (numbers past 2^53, a double's last bit, items in an order, an
+// item the library refuses without reading it). Every answer is checked;
+// exits 0 when every one was right. Run with "helper" by itself.
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "velkmock.h"
+
+extern char** environ;
+
+namespace {
+
+int wrong = 0;
+
+void check(bool right, const char* what) {
+    if (!right) {
+        std::fprintf(stderr, "journal processes: wrong: %s\n", what);
+        ++wrong;
+    }
+}
+
+velk_client* make() {
+    static const int config = 0;
+    velk_client* client = velk_client_create(&config);
+    check(client != nullptr, "a create");
+    return client;
+}
+
+void put(velk_client* client, const char* key, const std::string& value) {
+    const void* parts[] = {value.data()};
+    const size_t lens[] = {value.size()};
+    velk_put_item_t item;
+    std::memset(&item, 0, sizeof item);
+    item.key = key;
+    item.value_parts = parts;
+    item.value_part_lens = lens;
+    item.value_part_count = 1;
+    velk_put_result_t result;
+    check(velk_batch_put(client, "shared", &item, 1, &result, 1, nullptr) == VELK_OK &&
+              result.status == VELK_OK,
+          "a put");
+}
+
+std::string get(velk_client* client, const char* key) {
+    velk_get_item_t item;
+    std::memset(&item, 0, sizeof item);
+    item.key = key;
+    char buffer[64] = {};
+    void* buffers[] = {buffer};
+    const uint64_t sizes[] = {sizeof buffer};
+    int32_t status = 0;
+    uint64_t length = 0;
+    check(
+        velk_batch_get_into(client, "shared", &item, 1, buffers, sizes, &status, &length, nullptr) == VELK_OK,
+        "a get");
+    return status > 0 ? std::string(buffer, length) : std::string();
+}
+
+// The calls whose answers have the most to compare.
+void exact_answers(velk_client* client) {
+    velk_namespace_options_t options{(int64_t{1} << 53) + 2, "lfu", 0.1};
+    check(velk_create_namespace(client, "exact", &options) == VELK_OK, "a create of a namespace");
+    const std::string values[] = {"first", "second", "third"};
+    velk_put_item_t items[3];
+    const void* parts[3];
+    size_t lens[3];
+    const char* keys[] = {"a", "b", "c"};
+    velk_meta_pair_t meta[] = {{"colour", "blue"}};
+    for (int i = 0; i < 3; ++i) {
+        std::memset(&items[i], 0, sizeof items[i]);
+        parts[i] = values[i].data();
+        lens[i] = values[i].size();
+        items[i].key = keys[i];
+        items[i].value_parts = &parts[i];
+        items[i].value_part_lens = &lens[i];
+        items[i].value_part_count = 1;
+        items[i].replica_count = i + 1;
+        items[i].metadata = meta;
+        items[i].metadata_count = i == 1 ? 1 : 0;
+    }
+    velk_put_result_t results[3];
+    check(velk_batch_put(client, "exact", items, 3, results, 3, nullptr) == VELK_OK, "a put of three");
+    // An item the library refuses without reading it: a NULL key beside
+    // pointers that lead nowhere.
+    velk_put_item_t refused;
+    std::memset(&refused, 0, sizeof refused);
+    refused.value_parts = reinterpret_cast<const void* const*>(std::uintptr_t{8});
+    refused.value_part_lens = reinterpret_cast<const size_t*>(std::uintptr_t{8});
+    refused.value_part_count = 3;
+    refused.metadata = reinterpret_cast<const velk_meta_pair_t*>(std::uintptr_t{8});
+    refused.metadata_count = 2;
+    velk_put_result_t refused_result;
+    check(velk_batch_put(client, "exact", &refused, 1, &refused_result, 1, nullptr) == VELK_OK &&
+              refused_result.status == VELK_ERR_INVALID_ARGUMENT,
+          "a put of an item with a NULL key");
+    velk_get_item_t gets[3];
+    char buffers[3][16];
+    void* pointers[3];
+    uint64_t sizes[3];
+    int32_t statuses[3];
+    uint64_t value_lens[3];
+    for (int i = 0; i < 3; ++i) {
+        std::memset(&gets[i], 0, sizeof gets[i]);
+        gets[i].key = keys[i];
+        pointers[i] = buffers[i];
+        sizes[i] = sizeof buffers[i];
+    }
+    check(velk_batch_get_into(client, "exact", gets, 3, pointers, sizes, statuses, value_lens, nullptr) ==
+                  VELK_OK &&
+              value_lens[2] == 5,
+          "a get of three");
+    velk_query_result_t found[3];
+    check(velk_batch_query(client, "exact", keys, 3, nullptr, found, 3) == 3 && found[1].metadata_count == 1,
+          "a query of three");
+    velk_query_result_free(found, 3);
+    velk_namespace_info_t info;
+    check(velk_get_namespace(client, "exact", &info) == VELK_OK &&
+              info.capacity_bytes == options.capacity_bytes,
+          "a namespace's settings");
+    // A flat delete goes through the delete with items: a call within a
+    // call, on one thread, which overlaps nothing.
+    const char* gone[] = {"a", "nothing"};
+    int32_t deleted[2];
+    check(velk_batch_delete(client, "exact", gone, 2, nullptr, deleted, 2, nullptr) == VELK_OK &&
+              deleted[0] == VELK_OK && deleted[1] == VELK_ERR_NOT_FOUND,
+          "a flat delete");
+    velk_node_info_t nodes[2];
+    check(velk_get_nodes(client, nullptr, nodes, 2) == 2, "the nodes");
+}
+
+int helper() {
+    velk_client* own = make();
+    put(own, "k", "from the helper");
+    check(get(own, "k") == "from the helper", "the helper's own value");
+    velk_client_destroy(own);
+    return wrong == 0 ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc > 1 && std::strcmp(argv[1], "helper") == 0) {
+        return helper();
+    }
+    velk_client* client = make();
+    put(client, "k", "before the fork");
+    const pid_t child = fork();
+    if (child == 0) {
+        // The child's copy of the handle holds what the parent put before
+        // the fork, and goes its own way.
+        check(get(client, "k") == "before the fork", "the inherited value");
+        put(client, "k", "the child's");
+        check(get(client, "k") == "the child's", "the child's value");
+        velk_client* own = make();
+        put(own, "k", "the child's own handle");
+        check(get(own, "k") == "the child's own handle", "the child's own handle");
+        velk_client_destroy(own);
+        velk_client_destroy(client);
+        _exit(wrong == 0 ? 0 : 1);
+    }
+    put(client, "k", "the parent's, after the fork");
+    int status = 0;
+    check(waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0, "the child");
+    // A program started with the same variables appends to the journal.
+    char* helper_argv[] = {argv[0], const_cast<char*>("helper"), nullptr};
+    pid_t started = 0;
+    check(posix_spawn(&started, argv[0], nullptr, nullptr, helper_argv, environ) == 0, "the helper's start");
+    check(waitpid(started, &status, 0) == started && WIFEXITED(status) && WEXITSTATUS(status) == 0,
+          "the helper");
+    check(get(client, "k") == "the parent's, after the fork", "the parent's value");
+    exact_answers(client);
+    velk_client_destroy(client);
+    std::printf("journal processes: %d wrong answers\n", wrong);
+    return wrong == 0 ? 0 : 1;
+}
