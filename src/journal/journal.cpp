@@ -318,7 +318,11 @@ std::string handle_name(const velk_client* client) {
 
 void name_handle(const velk_client* client) {
     const std::lock_guard guard(names_lock);
-    handles[client] = "h" + std::to_string(next_handle++);
+    // Appended rather than added up: GCC 12 warns wrongly of an overlap
+    // in "h" + text at -O3.
+    std::string name = "h";
+    name += std::to_string(next_handle++);
+    handles[client] = std::move(name);
     names_generation.fetch_add(1, std::memory_order_release);
 }
 
@@ -334,7 +338,9 @@ std::string results_name(const void* results) {
     if (it == results_arrays.end()) {
         return {};
     }
-    return "r" + std::to_string(it->second);
+    std::string name = "r";
+    name += std::to_string(it->second);
+    return name;
 }
 
 void name_results(const void* results, std::uint64_t seq) {
@@ -421,7 +427,8 @@ void Call::begin_line(Json& json, std::string_view handle, const Decision& decis
     if (decision.kind == Decision::FailCall) {
         fault = "failed";
     } else if (!drops.empty()) {
-        fault = "item " + std::to_string(drops.front().item);
+        fault = "item ";
+        fault += std::to_string(drops.front().item);
     }
     if (decision.delay_us != 0) {
         fault += fault.empty() ? "delayed" : ", delayed";

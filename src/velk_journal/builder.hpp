@@ -23,15 +23,18 @@
 
 namespace velkjournal {
 
-// What one call's arguments point at, alive until the call has answered.
+// What one call's arguments point at, alive until the call has answered:
+// small arrays come from chunks kept from call to call, large ones from
+// the allocator (calloc, which a large block costs nothing to clear in).
 class Arena {
 public:
     Arena() = default;
     Arena(const Arena&) = delete;
     Arena& operator=(const Arena&) = delete;
     ~Arena() {
-        for (void* block : blocks_) {
-            std::free(block);
+        reset();
+        for (unsigned char* chunk : chunks_) {
+            std::free(chunk);
         }
     }
     // `n` records of T, zeroed (at least one, so that the pointer is one);
@@ -43,21 +46,59 @@ public:
         if (count > std::numeric_limits<std::size_t>::max() / sizeof(Record)) {
             return nullptr;
         }
-        void* block = std::calloc(count, sizeof(Record));
-        if (block == nullptr) {
-            return nullptr;
-        }
-        try {
-            blocks_.push_back(block);
-        } catch (const std::bad_alloc&) {
+        return static_cast<T*>(zeroed(count * sizeof(Record)));
+    }
+    // Gives back everything, keeping the chunks for the next call.
+    void reset() noexcept {
+        for (void* block : large_) {
             std::free(block);
-            throw;
         }
-        return static_cast<T*>(block);
+        large_.clear();
+        chunk_ = 0;
+        used_ = 0;
     }
 
 private:
-    std::vector<void*> blocks_;
+    static constexpr std::size_t kChunk = 1 << 16;
+    static constexpr std::size_t kLarge = kChunk / 4;
+
+    void* zeroed(std::size_t size) {
+        size = (size + alignof(std::max_align_t) - 1) & ~(alignof(std::max_align_t) - 1);
+        if (size > kLarge) {
+            void* block = std::calloc(1, size);
+            if (block != nullptr) {
+                try {
+                    large_.push_back(block);
+                } catch (const std::bad_alloc&) {
+                    std::free(block);
+                    throw;
+                }
+            }
+            return block;
+        }
+        if (chunk_ == chunks_.size() || used_ + size > kChunk) {
+            if (chunk_ < chunks_.size() && used_ != 0) {
+                ++chunk_;
+            }
+            if (chunk_ == chunks_.size()) {
+                auto* chunk = static_cast<unsigned char*>(std::malloc(kChunk));
+                if (chunk == nullptr) {
+                    return nullptr;
+                }
+                chunks_.push_back(chunk);
+            }
+            used_ = 0;
+        }
+        unsigned char* out = chunks_[chunk_] + used_;
+        used_ += size;
+        std::memset(out, 0, size);
+        return out;
+    }
+
+    std::vector<unsigned char*> chunks_;
+    std::size_t chunk_ = 0;  // the chunk in use
+    std::size_t used_ = 0;   // how much of it
+    std::vector<void*> large_;
 };
 
 // What the builder needs of the replay beyond the line: the callback that
@@ -239,14 +280,13 @@ public:
             if (!LineReader::find(value, "base64", encoded) ||
                 encoded.get_string().get(digits) != simdjson::SUCCESS) {
                 if (length != 0) {
-                    throw Trouble{"line " + std::to_string(reader_.line()) +
+                    throw Trouble{cat("line ", reader_.line()) +
                                   ": the journal holds no value bytes (it was written with "
                                   "VELKFAULT_JOURNAL_VALUES=hash or none): record it again with "
                                   "VELKFAULT_JOURNAL_VALUES=full"};
                 }
             } else if (!base64_decode(digits, decoded_) || decoded_.size() != length) {
-                reader_.refuse(Where{&at_value, "base64"},
-                               "not the base64 of " + std::to_string(length) + " bytes");
+                reader_.refuse(Where{&at_value, "base64"}, cat("not the base64 of ", length) + " bytes");
             }
             bytes = room<char>(length, at_value);
             if (length != 0) {
@@ -277,7 +317,7 @@ public:
             ++i;
         }
         if (bytes != nullptr && offset != length) {
-            reader_.refuse(at_value, "the parts' lengths add up to " + std::to_string(offset) + ", not to " +
+            reader_.refuse(at_value, cat("the parts' lengths add up to ", offset) + ", not to " +
                                          std::to_string(length));
         }
     }
@@ -362,13 +402,22 @@ public:
 private:
     static constexpr char kUnread = 0;
 
-    element at(const char* name) const { return reader_.member(object_, name, *where_); }
+    element at(const char* name) {
+        element out;
+        if (!members_.take(name, out)) {
+            if (!object_.is_object()) {
+                reader_.refuse(*where_, "expected an object");
+            }
+            reader_.refuse(Where{where_, name}, "missing");
+        }
+        return out;
+    }
 
     template <class T>
     T* room(std::size_t n, const Where& here) {
         T* block = arena_.array<T>(n);
         if (block == nullptr) {
-            reader_.refuse(here, "no memory for " + std::to_string(n) + " records of what it holds");
+            reader_.refuse(here, cat("no memory for ", n) + " records of what it holds");
         }
         return block;
     }
@@ -416,7 +465,7 @@ private:
         }
         list = array_of(value, here, static_cast<std::size_t>(velkfault::journal::items_of(count)), true);
         if (count <= 0) {
-            reader_.refuse(here, "a call with a count of " + std::to_string(count) + " reads no array");
+            reader_.refuse(here, cat("a call with a count of ", count) + " reads no array");
         }
         return true;
     }
@@ -436,6 +485,7 @@ private:
 
     LineReader reader_;
     element object_;
+    Members members_{object_};
     const Where* where_;
     Arena& arena_;
     Places& places_;

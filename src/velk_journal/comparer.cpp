@@ -40,7 +40,7 @@ std::string show_bytes(std::string_view bytes, std::size_t limit) {
     }
     out += '"';
     if (bytes.size() > limit) {
-        out += " and " + std::to_string(bytes.size() - limit) + " bytes more";
+        out += cat(" and ", bytes.size() - limit) + " bytes more";
     }
     return out;
 }
@@ -51,16 +51,16 @@ std::string show_json(element value) {
     if (text.size() > kLimit) {
         const std::size_t more = text.size() - kLimit;
         text.resize(kLimit);
-        text += "... (" + std::to_string(more) + " characters more)";
+        text += cat("... (", more) + " characters more)";
     }
     return text;
 }
 
-void Comparer::compare_text(const std::string& where, element recorded, std::string_view replayed,
-                            bool replayed_null) {
+void Comparer::compare_text(const std::function<std::string()>& where, element recorded,
+                            std::string_view replayed, bool replayed_null) {
     if (recorded.is_null() || replayed_null) {
         if (recorded.is_null() != replayed_null) {
-            differ(where, show_json(recorded), replayed_null ? "null" : show_bytes(replayed));
+            differ(where(), show_json(recorded), replayed_null ? "null" : show_bytes(replayed));
         }
         return;
     }
@@ -73,47 +73,49 @@ void Comparer::compare_text(const std::string& where, element recorded, std::str
         if (recorded.get_object().get(object) != simdjson::SUCCESS || object.size() != 1 ||
             object.at_key("base64").get(encoded) != simdjson::SUCCESS ||
             encoded.get_string().get(text) != simdjson::SUCCESS || !base64_decode(text, storage)) {
-            differ(where, show_json(recorded), show_bytes(replayed));
+            differ(where(), show_json(recorded), show_bytes(replayed));
             return;
         }
         was = storage;
     }
     if (was != replayed) {
-        differ(where, show_bytes(was), show_bytes(replayed));
+        differ(where(), show_bytes(was), show_bytes(replayed));
     }
 }
 
-void Comparer::value(const char* name, const void* data, std::uint64_t length) {
+void Comparer::value(std::string_view name, const void* data, std::uint64_t length) {
     element recorded;
     if (!take(name, recorded)) {
         return;
     }
-    const std::string where = at(name);
+    const auto where = [&] {
+        return at(name);
+    };
     const auto* bytes = static_cast<const char*>(data);
     const std::string_view replayed(length != 0 ? bytes : "", length);
     std::uint64_t was_length = 0;
     element member;
     if (!recorded.is_object() || !LineReader::find(recorded, "length", member) ||
         member.get_uint64().get(was_length) != simdjson::SUCCESS) {
-        differ(where, show_json(recorded), show_bytes(replayed));
+        differ(where(), show_json(recorded), show_bytes(replayed));
         return;
     }
     std::string_view digits;
     if (LineReader::find(recorded, "base64", member) &&
         member.get_string().get(digits) == simdjson::SUCCESS) {
-        std::string was;
+        thread_local std::string was;
         if (!base64_decode(digits, was) || was.size() != was_length) {
-            differ(where, show_json(recorded), show_bytes(replayed));
+            differ(where(), show_json(recorded), show_bytes(replayed));
         } else if (was != replayed) {
             const std::size_t from = first_difference(was, replayed);
-            differ(where, show_bytes(was) + " (" + std::to_string(was.size()) + " bytes)",
-                   show_bytes(replayed) + " (" + std::to_string(replayed.size()) +
-                       " bytes; they differ from byte " + std::to_string(from) + ")");
+            differ(where(), show_bytes(was) + cat(" (", was.size()) + " bytes)",
+                   show_bytes(replayed) + cat(" (", replayed.size()) +
+                       cat(" bytes; they differ from byte ", from) + ")");
         }
         return;
     }
     if (was_length != length) {
-        differ(where + ".length", std::to_string(was_length), std::to_string(length));
+        differ(where() + ".length", std::to_string(was_length), std::to_string(length));
         return;
     }
     if (LineReader::find(recorded, "fnv1a64", member) &&
@@ -121,13 +123,13 @@ void Comparer::value(const char* name, const void* data, std::uint64_t length) {
         velkfault::journal::Fnv1a hash;
         hash.add(replayed.data(), replayed.size());
         if (hash.hex() != digits) {
-            differ(where + ".fnv1a64", show_bytes(digits),
+            differ(where() + ".fnv1a64", show_bytes(digits),
                    show_bytes(hash.hex()) + " (the hash of " + show_bytes(replayed) + ")");
         }
     }
 }
 
-void Comparer::pairs_out(const char* name, const velk_meta_pair_t* list, std::int32_t count) {
+void Comparer::pairs_out(std::string_view name, const velk_meta_pair_t* list, std::int32_t count) {
     simdjson::dom::array recorded;
     if (!take_array(name, list != nullptr, count, recorded)) {
         return;
@@ -137,17 +139,19 @@ void Comparer::pairs_out(const char* name, const velk_meta_pair_t* list, std::in
         if (i == count) {
             break;
         }
-        const std::string where = at(name) + "[" + std::to_string(i) + "]";
+        const auto where = [&] {
+            return cat(at(name), "[", i, "]");
+        };
         simdjson::dom::array sides;
         if (pair.get_array().get(sides) != simdjson::SUCCESS || sides.size() != 2) {
-            differ(where, show_json(pair), "a pair");
+            differ(where(), show_json(pair), "a pair");
         } else {
             const char* key = list[i].key;
             const char* value = list[i].value;
-            compare_text(where + "[0]", sides.at(0).value_unsafe(), key != nullptr ? key : "",
-                         key == nullptr);
-            compare_text(where + "[1]", sides.at(1).value_unsafe(), value != nullptr ? value : "",
-                         value == nullptr);
+            compare_text([&] { return where() + "[0]"; }, sides.at(0).value_unsafe(),
+                         key != nullptr ? key : "", key == nullptr);
+            compare_text([&] { return where() + "[1]"; }, sides.at(1).value_unsafe(),
+                         value != nullptr ? value : "", value == nullptr);
         }
         ++i;
     }
@@ -158,15 +162,11 @@ void Comparer::finish() {
         return;
     }
     done_ = true;
-    simdjson::dom::object members;
-    if (object_.get_object().get(members) != simdjson::SUCCESS) {
-        return;
-    }
-    for (const auto field : members) {
-        if (visited_.count(field.key) == 0 && ignore_.count(std::string(field.key)) == 0) {
-            differ(path_ + "." + std::string(field.key), show_json(field.value), "nothing");
+    members_.untaken([&](std::string_view key, element value) {
+        if (!ignored(key)) {
+            differ(at(key), show_json(value), "nothing");
         }
-    }
+    });
 }
 
 }  // namespace velkjournal

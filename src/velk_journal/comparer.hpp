@@ -24,6 +24,7 @@
 #include "journal/calls.hpp"
 #include "journal/json.hpp"
 #include "velk_journal/input.hpp"
+#include "velk_journal/replay.hpp"
 #include "velkmock.h"
 
 namespace velkjournal {
@@ -38,9 +39,23 @@ class Comparer {
 public:
     using Found = std::vector<std::string>;
 
-    Comparer(const LineReader& reader, element recorded, std::string path,
-             const std::set<std::string>& ignore, Found& found)
-        : reader_(reader), object_(recorded), path_(std::move(path)), ignore_(ignore), found_(found) {}
+    // The comparer of an answer (or of a line's own members, with no name).
+    Comparer(const LineReader& reader, element recorded, std::string_view name, const Names& ignore,
+             Found& found)
+        : reader_(reader), object_(recorded), name_(name), ignore_(ignore), found_(found) {}
+    // The comparer of a member or an item of another's: its path is made
+    // only for a difference.
+    Comparer(const Comparer& parent, element recorded, std::string_view name, std::int64_t index,
+             std::string key = {}, Found* found = nullptr)
+        : reader_(parent.reader_),
+          object_(recorded),
+          parent_(&parent),
+          name_(name),
+          index_(index),
+          key_(std::move(key)),
+          keyed_(index < 0 && !name.empty() && !key_.empty()),
+          ignore_(parent.ignore_),
+          found_(found != nullptr ? *found : parent.found_) {}
 
     // How the replayed answer reads, for a message when the recorded one
     // wrote nothing.
@@ -50,16 +65,16 @@ public:
 
     void nothing() {
         if (!object_.is_null()) {
-            differ(path_, show_json(object_), "nothing");
+            differ(path(), show_json(object_), "nothing");
         }
         done_ = true;
     }
     void begin_out() {
         if (object_.is_null()) {
-            differ(path_, "nothing", replayed_text_ ? replayed_text_() : "an answer");
+            differ(path(), "nothing", replayed_text_ ? replayed_text_() : "an answer");
             skip_ = true;
         } else if (!object_.is_object()) {
-            differ(path_, show_json(object_), "an answer");
+            differ(path(), show_json(object_), "an answer");
             skip_ = true;
         }
     }
@@ -68,7 +83,7 @@ public:
     // --- members -----------------------------------------------------------
 
     template <class T>
-    void number(const char* name, T value) {
+    void number(std::string_view name, T value) {
         element recorded;
         if (!take(name, recorded)) {
             return;
@@ -86,7 +101,7 @@ public:
         }
     }
 
-    void real(const char* name, double value) {
+    void real(std::string_view name, double value) {
         element recorded;
         if (!take(name, recorded)) {
             return;
@@ -98,7 +113,7 @@ public:
         }
     }
 
-    void boolean(const char* name, bool value) {
+    void boolean(std::string_view name, bool value) {
         element recorded;
         if (!take(name, recorded)) {
             return;
@@ -110,20 +125,20 @@ public:
     }
 
     template <std::size_t N>
-    void field(const char* name, const char (&chars)[N]) {
+    void field(std::string_view name, const char (&chars)[N]) {
         text_bytes(name, chars, strnlen(chars, N));
     }
 
-    void text_bytes(const char* name, const char* data, std::size_t length) {
+    void text_bytes(std::string_view name, const char* data, std::size_t length) {
         element recorded;
         if (take(name, recorded)) {
-            compare_text(at(name), recorded,
+            compare_text([&] { return at(name); }, recorded,
                          data != nullptr ? std::string_view(data, length) : std::string_view(),
                          data == nullptr);
         }
     }
 
-    void null_member(const char* name) {
+    void null_member(std::string_view name) {
         element recorded;
         if (take(name, recorded) && !recorded.is_null()) {
             differ(at(name), show_json(recorded), "null");
@@ -132,11 +147,11 @@ public:
 
     // A value: its length, and its bytes as far as the journal has them
     // (whole, or their hash).
-    void value(const char* name, const void* data, std::uint64_t length);
+    void value(std::string_view name, const void* data, std::uint64_t length);
 
-    void pairs_out(const char* name, const velk_meta_pair_t* list, std::int32_t count);
+    void pairs_out(std::string_view name, const velk_meta_pair_t* list, std::int32_t count);
 
-    void numbers_out(const char* name, const std::int32_t* list, std::int32_t count) {
+    void numbers_out(std::string_view name, const std::int32_t* list, std::int32_t count) {
         simdjson::dom::array recorded;
         if (!take_array(name, list != nullptr, count, recorded)) {
             return;
@@ -148,14 +163,14 @@ public:
             }
             std::int64_t was = 0;
             if (item.get_int64().get(was) != simdjson::SUCCESS || was != list[i]) {
-                differ(at(name) + "[" + std::to_string(i) + "]", show_json(item), std::to_string(list[i]));
+                differ(at(name) + cat("[", i) + "]", show_json(item), std::to_string(list[i]));
             }
             ++i;
         }
     }
 
     template <class T, class Each>
-    void records_out(const char* name, const T* list, std::int32_t count, Each&& each) {
+    void records_out(std::string_view name, const T* list, std::int32_t count, Each&& each) {
         records(name, list != nullptr, list, count, each);
     }
 
@@ -163,9 +178,9 @@ public:
     // then records pair by their key's text, and a listing its capacity cut
     // (which holds whichever records came first) compares by its size.
     template <class T, class Each>
-    void listing(const char* name, const T* list, std::int32_t count, const char* key, bool cut,
+    void listing(std::string_view name, const T* list, std::int32_t count, const char* key, bool cut,
                  Each&& each) {
-        if (ignore_.count("order") == 0) {
+        if (!ignored("order")) {
             records(name, true, list, count, each);
             return;
         }
@@ -176,7 +191,7 @@ private:
     // An array of records beside a recorded one (or, with `replayed`
     // false, none beside a recorded null).
     template <class T, class Each>
-    void records(const char* name, bool replayed, const T* list, std::int32_t count, Each&& each) {
+    void records(std::string_view name, bool replayed, const T* list, std::int32_t count, Each&& each) {
         simdjson::dom::array recorded;
         if (!take_array(name, replayed, count, recorded)) {
             return;
@@ -186,7 +201,7 @@ private:
             if (i == count) {
                 break;
             }
-            Comparer inner(reader_, item, at(name) + "[" + std::to_string(i) + "]", ignore_, found_);
+            Comparer inner(*this, item, name, i);
             if (inner.object_expected()) {
                 each(inner, list[i], i);
                 inner.finish();
@@ -196,7 +211,7 @@ private:
     }
 
     template <class T, class Each>
-    void unordered(const char* name, const T* list, std::int32_t count, const char* key, bool cut,
+    void unordered(std::string_view name, const T* list, std::int32_t count, const char* key, bool cut,
                    Each&& each) {
         simdjson::dom::array recorded;
         if (cut) {
@@ -221,15 +236,14 @@ private:
         for (std::int32_t i = 0; i < count; ++i) {
             const std::string k = key_text(list[i], key);
             const auto it = by_key.find(k);
-            const std::string where = at(name) + "[" + show_bytes(k) + "]";
             if (it == by_key.end() || it->second.empty()) {
-                differ(where, "nothing", "a record");
+                differ(Comparer(*this, element(), name, -1, k).path(), "nothing", "a record");
                 continue;
             }
             std::size_t chosen = 0;
             for (std::size_t c = 0; c < it->second.size() && it->second.size() > 1; ++c) {
                 Found trial;
-                Comparer inner(reader_, it->second[c], where, ignore_, trial);
+                Comparer inner(*this, it->second[c], name, -1, k, &trial);
                 each(inner, list[i], i);
                 inner.finish();
                 if (trial.empty()) {
@@ -237,26 +251,26 @@ private:
                     break;
                 }
             }
-            Comparer inner(reader_, it->second[chosen], where, ignore_, found_);
+            Comparer inner(*this, it->second[chosen], name, -1, k);
             each(inner, list[i], i);
             inner.finish();
             it->second.erase(it->second.begin() + static_cast<std::ptrdiff_t>(chosen));
         }
         for (const auto& [k, items] : by_key) {
             for (const element item : items) {
-                differ(at(name) + "[" + show_bytes(k) + "]", show_json(item), "nothing");
+                differ(Comparer(*this, element(), name, -1, k).path(), show_json(item), "nothing");
             }
         }
     }
 
 public:
     template <class T, class Each>
-    void record_out(const char* name, const T& record, Each&& each) {
+    void record_out(std::string_view name, const T& record, Each&& each) {
         element recorded;
         if (!take(name, recorded)) {
             return;
         }
-        Comparer inner(reader_, recorded, at(name), ignore_, found_);
+        Comparer inner(*this, recorded, name, -1);
         if (inner.object_expected()) {
             each(inner, record, 0);
             inner.finish();
@@ -265,7 +279,7 @@ public:
 
     // What the replay's callback was lent, against what the journal saw.
     template <class Seen>
-    void callbacks(const char* name, const Seen& seen) {
+    void callbacks(std::string_view name, const Seen& seen) {
         simdjson::dom::array recorded;
         const auto calls = static_cast<std::int32_t>(seen.calls.size());
         if (!take_array(name, true, calls, recorded)) {
@@ -276,7 +290,7 @@ public:
             if (i == calls) {
                 break;
             }
-            Comparer inner(reader_, item, at(name) + "[" + std::to_string(i) + "]", ignore_, found_);
+            Comparer inner(*this, item, name, i);
             if (inner.object_expected()) {
                 const auto& call = seen.calls[static_cast<std::size_t>(i)];
                 velkfault::journal::callback_call(inner, call.count, call.values.data(), call.lens.data(),
@@ -313,7 +327,28 @@ private:
         }
     }
 
-    [[nodiscard]] std::string at(const char* name) const { return path_.empty() ? name : path_ + "." + name; }
+    // Where this comparer's record is: its parent's path and its own name,
+    // index or key.
+    [[nodiscard]] std::string path() const {
+        std::string out = parent_ != nullptr ? parent_->path() : std::string();
+        if (!name_.empty()) {
+            out += out.empty() ? "" : ".";
+            out += name_;
+        }
+        if (index_ >= 0) {
+            out += cat("[", index_, "]");
+        } else if (keyed_) {
+            out += cat("[", show_bytes(key_), "]");
+        }
+        return out;
+    }
+    [[nodiscard]] std::string at(std::string_view name) const {
+        const std::string base = path();
+        return base.empty() ? std::string(name) : cat(base, ".", name);
+    }
+    [[nodiscard]] bool ignored(std::string_view name) const {
+        return !ignore_.empty() && ignore_.find(name) != ignore_.end();
+    }
 
     void differ(const std::string& where, const std::string& recorded, const std::string& replayed) {
         found_.push_back(where + ": recorded " + recorded + ", replayed " + replayed);
@@ -321,7 +356,7 @@ private:
 
     bool object_expected() {
         if (!object_.is_object()) {
-            differ(path_, show_json(object_), "a record");
+            differ(path(), show_json(object_), "a record");
             return false;
         }
         return true;
@@ -329,24 +364,22 @@ private:
 
     // The recorded member `name`, if it is to be compared; a missing one is
     // a difference.
-    bool take(const char* name, element& out) {
+    bool take(std::string_view name, element& out) {
         if (skip_) {
             return false;
         }
-        visited_.insert(name);
-        if (ignore_.count(name) != 0) {
+        if (!members_.take(name, out)) {
+            if (!ignored(name)) {
+                differ(at(name), "nothing", "a value");
+            }
             return false;
         }
-        if (!LineReader::find(object_, name, out)) {
-            differ(at(name), "nothing", "a value");
-            return false;
-        }
-        return true;
+        return !ignored(name);
     }
 
     // A recorded array beside one of `count` replayed items (or null beside
     // none); true when their items are to be compared.
-    bool take_array(const char* name, bool replayed, std::int32_t count, simdjson::dom::array& out) {
+    bool take_array(std::string_view name, bool replayed, std::int32_t count, simdjson::dom::array& out) {
         element recorded;
         if (!take(name, recorded)) {
             return false;
@@ -367,15 +400,20 @@ private:
         return true;
     }
 
-    void compare_text(const std::string& where, element recorded, std::string_view replayed,
+    // `where` makes the path, for a difference only.
+    void compare_text(const std::function<std::string()>& where, element recorded, std::string_view replayed,
                       bool replayed_null);
 
     LineReader reader_;
     element object_;
-    std::string path_;
-    const std::set<std::string>& ignore_;
+    const Comparer* parent_ = nullptr;
+    std::string_view name_;
+    std::int64_t index_ = -1;
+    std::string key_;
+    bool keyed_ = false;
+    const Names& ignore_;
     Found& found_;
-    std::set<std::string_view> visited_;
+    Members members_{object_};
     std::function<std::string()> replayed_text_;
     bool skip_ = false;
     bool done_ = false;

@@ -1,7 +1,13 @@
 // SPDX-License-Identifier: MIT
 #include "velk_journal/input.hpp"
 
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cerrno>
 #include <cstdio>
@@ -15,25 +21,6 @@ namespace {
 // What simdjson says of a line that is no JSON.
 std::string no_json(simdjson::error_code error) {
     return std::string("not JSON: ") + simdjson::error_message(error);
-}
-
-int base64_digit(unsigned char c) noexcept {
-    if (c >= 'A' && c <= 'Z') {
-        return c - 'A';
-    }
-    if (c >= 'a' && c <= 'z') {
-        return c - 'a' + 26;
-    }
-    if (c >= '0' && c <= '9') {
-        return c - '0' + 52;
-    }
-    if (c == '+') {
-        return 62;
-    }
-    if (c == '/') {
-        return 63;
-    }
-    return -1;
 }
 
 }  // namespace
@@ -59,7 +46,31 @@ std::string Where::path() const {
 
 void refuse(std::size_t line, const Where& where, const std::string& why) {
     const std::string path = where.path();
-    throw Trouble{"line " + std::to_string(line) + ": " + (path.empty() ? "" : path + ": ") + why};
+    throw Trouble{cat("line ", line) + ": " + (path.empty() ? "" : path + ": ") + why};
+}
+
+Members::Members(element object) noexcept : valid_(object.get_object().get(object_) == simdjson::SUCCESS) {
+    if (valid_) {
+        next_ = object_.begin();
+        end_ = object_.end();
+    }
+}
+
+bool Members::take(std::string_view name, element& out) {
+    if (!valid_) {
+        return false;
+    }
+    if (next_ != end_ && next_.key() == name && searched_.empty()) {
+        out = next_.value();
+        ++next_;
+        ++in_order_;
+        return true;
+    }
+    if (object_.at_key(name).get(out) != simdjson::SUCCESS) {
+        return false;
+    }
+    searched_.push_back(name);
+    return true;
 }
 
 bool LineReader::find(element object, const char* name, element& out) noexcept {
@@ -187,153 +198,408 @@ std::string_view LineReader::text(element value, const Where& where, std::string
     refuse(where, "expected a text (a string, or {\"base64\": ...})");
 }
 
+namespace {
+
+// Each byte's six bits as a base64 digit, or 64 for a byte that is none.
+constexpr auto kDigitValues = [] {
+    std::array<unsigned char, 256> values{};
+    values.fill(64);
+    for (int i = 0; i < 64; ++i) {
+        values[static_cast<unsigned char>(
+            "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/"[i])] =
+            static_cast<unsigned char>(i);
+    }
+    return values;
+}();
+
+}  // namespace
+
+// Four digits at a time into three bytes; the group at the end may be cut
+// short by padding, whose bits must be zero (one text per value).
 bool base64_decode(std::string_view text, std::string& out) {
-    out.clear();
-    out.reserve(text.size() / 4 * 3 + 3);
-    std::uint32_t chunk = 0;
-    int bits = 0;
+    std::size_t n = text.size();
+    while (n > 0 && text[n - 1] == '=' && text.size() - n < 2) {
+        --n;
+    }
+    const std::size_t padding = text.size() - n;
+    if ((padding != 0 && text.size() % 4 != 0) || n % 4 == 1) {
+        return false;
+    }
+    const auto* digits = reinterpret_cast<const unsigned char*>(text.data());
+    out.resize(n / 4 * 3 + (n % 4 == 0 ? 0 : n % 4 - 1));
+    auto* bytes = reinterpret_cast<unsigned char*>(out.data());
     std::size_t i = 0;
-    for (; i < text.size() && text[i] != '='; ++i) {
-        const int digit = base64_digit(static_cast<unsigned char>(text[i]));
-        if (digit < 0) {
+    for (; i + 4 <= n; i += 4) {
+        const unsigned a = kDigitValues[digits[i]];
+        const unsigned b = kDigitValues[digits[i + 1]];
+        const unsigned c = kDigitValues[digits[i + 2]];
+        const unsigned d = kDigitValues[digits[i + 3]];
+        if ((a | b | c | d) >= 64) {
             return false;
         }
-        chunk = (chunk << 6) | static_cast<std::uint32_t>(digit);
-        bits += 6;
-        if (bits >= 8) {
-            bits -= 8;
-            out += static_cast<char>((chunk >> bits) & 0xff);
-        }
+        const unsigned chunk = a << 18 | b << 12 | c << 6 | d;
+        *bytes++ = static_cast<unsigned char>(chunk >> 16);
+        *bytes++ = static_cast<unsigned char>(chunk >> 8);
+        *bytes++ = static_cast<unsigned char>(chunk);
     }
-    // Padding only at the end, and only as much as the last group lacks.
-    const std::size_t padding = text.size() - i;
-    if (padding > 2 || text.find_first_not_of('=', i) != std::string_view::npos ||
-        (padding != 0 && text.size() % 4 != 0) || bits >= 6 || (chunk & ((1U << bits) - 1)) != 0) {
-        return false;
+    if (i < n) {
+        unsigned chunk = 0;
+        const std::size_t left = n - i;
+        for (std::size_t k = 0; k < left; ++k) {
+            const unsigned value = kDigitValues[digits[i + k]];
+            if (value >= 64) {
+                return false;
+            }
+            chunk |= value << (18 - 6 * k);
+        }
+        if ((chunk & (left == 2 ? 0xffffU : 0xffU)) != 0) {
+            return false;  // bits past the last byte
+        }
+        *bytes++ = static_cast<unsigned char>(chunk >> 16);
+        if (left == 3) {
+            *bytes++ = static_cast<unsigned char>(chunk >> 8);
+        }
     }
     return true;
 }
 
 Journal::Journal(const std::string& path) {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) {
-        throw Trouble{"cannot read " + path + ": " + std::strerror(errno)};
-    }
-    // Read whole, with the padding the parser may read past each line.
-    std::string content;
-    char chunk[1 << 16];
-    for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, file)) != 0;) {
-        content.append(chunk, n);
-    }
-    const bool failed = std::ferror(file) != 0;
-    const int error = errno;
-    std::fclose(file);
-    if (failed) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat st {};
+    if (fd < 0 || fstat(fd, &st) != 0) {
+        const int error = errno;
+        if (fd >= 0) {
+            ::close(fd);
+        }
         throw Trouble{"cannot read " + path + ": " + std::strerror(error)};
     }
-    index(content, path);
+    if (S_ISREG(st.st_mode) && st.st_size > 0) {
+        // Mapped where the file lies, over room that reaches past its end
+        // by the padding the parser may read beyond each line (the bytes
+        // of the file's last page past its end read as zeros).
+        size_ = static_cast<std::size_t>(st.st_size);
+        mapped_ = size_ + simdjson::SIMDJSON_PADDING;
+        void* room = mmap(nullptr, mapped_, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        void* file = room == MAP_FAILED
+                         ? MAP_FAILED
+                         : mmap(room, size_, PROT_READ, MAP_PRIVATE | MAP_FIXED | MAP_POPULATE, fd, 0);
+        const int error = errno;
+        ::close(fd);
+        if (file == MAP_FAILED) {
+            if (room != MAP_FAILED) {
+                munmap(room, mapped_);
+            }
+            throw Trouble{"cannot read " + path + ": " + std::strerror(error)};
+        }
+        text_ = static_cast<const char*>(file);
+        index(path);
+        return;
+    }
+    // A pipe or an empty file: as much as comes.
+    std::string content;
+    char chunk[1 << 16];
+    for (;;) {
+        const ssize_t n = ::read(fd, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            const int error = errno;
+            ::close(fd);
+            throw Trouble{"cannot read " + path + ": " + std::strerror(error)};
+        }
+        if (n == 0) {
+            break;
+        }
+        content.append(chunk, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    keep(content);
+    index(path);
+}
+
+Journal::~Journal() {
+    if (mapped_ != 0) {
+        munmap(const_cast<char*>(text_), mapped_);
+    }
 }
 
 Journal::Journal(std::string_view text, const std::string& name) {
-    index(text, name);
+    keep(text);
+    index(name);
 }
 
-void Journal::index(std::string_view content, const std::string& path) {
+void Journal::keep(std::string_view content) {
     size_ = content.size();
-    buffer_ = std::make_unique<char[]>(size_ + simdjson::SIMDJSON_PADDING);
+    buffer_ = std::make_unique_for_overwrite<char[]>(size_ + simdjson::SIMDJSON_PADDING);
     std::memcpy(buffer_.get(), content.data(), size_);
     std::memset(buffer_.get() + size_, ' ', simdjson::SIMDJSON_PADDING);
+    text_ = buffer_.get();
+}
 
-    const Where top;
+namespace {
+
+// The index reads only the members at the head of each line, with
+// simdjson's On-Demand parser, which skips the rest unparsed: each line is
+// parsed whole once, when its call is made (or drawn).
+namespace od = simdjson::ondemand;
+
+class HeadReader {
+public:
+    explicit HeadReader(std::size_t line) : line_(line) {}
+    [[noreturn]] void refuse(const char* name, const std::string& why) const {
+        const Where top;
+        velkjournal::refuse(line_, name != nullptr ? Where{&top, name} : top, why);
+    }
+    void check(simdjson::error_code error, const char* name) const {
+        if (error == simdjson::SUCCESS) {
+            return;
+        }
+        if (error == simdjson::INCORRECT_TYPE) {
+            refuse(name, "expected " + std::string(expected_));
+        }
+        if (error == simdjson::NUMBER_OUT_OF_RANGE) {
+            refuse(name, "a number out of range here");
+        }
+        refuse(nullptr, std::string("not JSON: ") + simdjson::error_message(error));
+    }
+    template <class T>
+    T integer(od::value value, const char* name) {
+        expected_ = "a whole number";
+        std::int64_t signed_value = 0;
+        std::uint64_t unsigned_value = 0;
+        od::json_type kind{};
+        check(value.type().get(kind), name);
+        if (kind != od::json_type::number) {
+            refuse(name, "expected a whole number");
+        }
+        od::number_type type{};
+        check(value.get_number_type().get(type), name);
+        if (type == od::number_type::signed_integer) {
+            check(value.get_int64().get(signed_value), name);
+            if (std::in_range<T>(signed_value)) {
+                return static_cast<T>(signed_value);
+            }
+            refuse(name, std::to_string(signed_value) + " is out of range here");
+        }
+        if (type == od::number_type::unsigned_integer) {
+            check(value.get_uint64().get(unsigned_value), name);
+            if (std::in_range<T>(unsigned_value)) {
+                return static_cast<T>(unsigned_value);
+            }
+            refuse(name, std::to_string(unsigned_value) + " is out of range here");
+        }
+        refuse(name, "expected a whole number");
+    }
+    std::string text(od::value value, const char* name) {
+        expected_ = "a text";
+        std::string_view out;
+        od::json_type type{};
+        check(value.type().get(type), name);
+        if (type == od::json_type::string) {
+            check(value.get_string().get(out), name);
+            return std::string(out);
+        }
+        // Bytes that are not UTF-8: {"base64": ...}.
+        od::object object;
+        check(value.get_object().get(object), name);
+        std::string_view digits;
+        check(object["base64"].get_string().get(digits), name);
+        std::string bytes;
+        if (!base64_decode(digits, bytes)) {
+            refuse(name, "not base64");
+        }
+        return bytes;
+    }
+    bool is_null(od::value value, const char* name) {
+        bool null = false;
+        check(value.is_null().get(null), name);
+        return null;
+    }
+
+private:
+    std::size_t line_;
+    const char* expected_ = "";
+};
+
+}  // namespace
+
+void Journal::index(const std::string& path) {
+    od::parser heads;
+    std::string head_buffer;
     std::size_t number = 0;
     bool header = false;
     for (std::size_t at = 0; at < size_;) {
-        const char* begin = buffer_.get() + at;
+        const char* begin = text_ + at;
         const void* newline = std::memchr(begin, '\n', size_ - at);
-        const std::size_t length =
-            newline != nullptr ? static_cast<const char*>(newline) - begin : size_ - at;
+        const std::size_t length = newline != nullptr
+                                       ? static_cast<std::size_t>(static_cast<const char*>(newline) - begin)
+                                       : size_ - at;
         at += length + 1;
         ++number;
-        const LineReader reader(number);
-        element line;
-        if (const auto error = parser_.parse(begin, length, false).get(line); error != simdjson::SUCCESS) {
-            reader.refuse(top, no_json(error));
+        HeadReader reader(number);
+        // A call's line, as the journal writes it, begins with the members
+        // the index reads, up to "fault": that head, closed, is parsed in
+        // place of the whole line (which is parsed when its call is made).
+        // A line of any other shape is read whole.
+        const char* head = begin;
+        std::size_t head_length = length;
+        constexpr std::string_view kFault = ", \"fault\": ";
+        if (header && std::string_view(begin, length).rfind("{\"seq\": ", 0) == 0) {
+            const std::string_view start(begin, std::min<std::size_t>(length, 1024));
+            if (const std::size_t cut = start.find(kFault); cut != std::string_view::npos) {
+                head_buffer.assign(begin, cut);
+                head_buffer += '}';
+                head_buffer.append(simdjson::SIMDJSON_PADDING, ' ');
+                head = head_buffer.data();
+                head_length = cut + 1;
+            }
         }
-        if (!line.is_object()) {
-            reader.refuse(top, "expected an object");
+        od::document document;
+        if (heads.iterate(simdjson::padded_string_view(head, head_length,
+                                                       head_length + simdjson::SIMDJSON_PADDING))
+                    .get(document) != simdjson::SUCCESS &&
+            head != begin) {
+            head = begin;
+            head_length = length;
         }
-        std::string storage;
+        reader.check(heads
+                         .iterate(simdjson::padded_string_view(head, head_length,
+                                                               head_length + simdjson::SIMDJSON_PADDING))
+                         .get(document),
+                     nullptr);
+        od::object line;
+        od::json_type type{};
+        reader.check(document.type().get(type), nullptr);
+        if (type != od::json_type::object) {
+            reader.refuse(nullptr, "expected an object");
+        }
+        reader.check(document.get_object().get(line), nullptr);
+        enum Kind { kUnknown, kCall, kProcess, kHeader } kind = kUnknown;
+        CallLine call;
+        Process process;
+        std::string journal;
+        std::int64_t version = 0;
+        std::string values;
+        bool seq = false;
+        bool has_process = false;
+        bool thread = false;
+        bool handle = false;
+        bool start = false;
+        bool duration = false;
+        bool within = false;
+        bool pid = false;
+        for (auto member : line) {
+            std::string_view key;
+            reader.check(member.unescaped_key().get(key), nullptr);
+            od::value value;
+            reader.check(member.value().get(value), nullptr);
+            if (!header) {
+                // The first line is the header, whose counters are not the
+                // members of a call.
+                if (key == "journal") {
+                    kind = kHeader;
+                    journal = reader.text(value, "journal");
+                } else if (key == "version") {
+                    version = reader.integer<std::int64_t>(value, "version");
+                } else if (key == "values") {
+                    values = reader.text(value, "values");
+                }
+            } else if (key == "call") {
+                kind = kCall;
+                const std::string name = reader.text(value, "call");
+                const int fn = velkfault::find_function(name);
+                if (fn < 0) {
+                    reader.refuse("call", "'" + name + "' is none of the 28 functions");
+                }
+                call.fn = static_cast<velkfault::Fn>(fn);
+            } else if (key == "seq") {
+                call.seq = reader.integer<std::uint64_t>(value, "seq");
+                seq = true;
+            } else if (key == "process") {
+                if (kind == kUnknown && !seq) {
+                    kind = kProcess;
+                }
+                const auto n = reader.integer<std::uint32_t>(value, "process");
+                call.process = n;
+                process.number = n;
+                has_process = true;
+            } else if (key == "pid") {
+                process.pid = reader.integer<std::int64_t>(value, "pid");
+                pid = true;
+            } else if (key == "thread") {
+                call.thread = reader.integer<std::uint32_t>(value, "thread");
+                thread = true;
+            } else if (key == "handle") {
+                call.handle = reader.text(value, "handle");
+                handle = true;
+            } else if (key == "start_us") {
+                call.start_us = reader.integer<std::uint64_t>(value, "start_us");
+                start = true;
+            } else if (key == "duration_us") {
+                call.duration_us = reader.integer<std::uint64_t>(value, "duration_us");
+                duration = true;
+            } else if (key == "within") {
+                within = true;
+                if (!reader.is_null(value, "within")) {
+                    call.within = reader.integer<std::uint64_t>(value, "within");
+                }
+            } else if (key == "program") {
+                if (!reader.is_null(value, "program")) {
+                    process.program = reader.text(value, "program");
+                }
+            } else if (key == "parent") {
+                if (!reader.is_null(value, "parent")) {
+                    process.parent = reader.integer<std::uint32_t>(value, "parent");
+                }
+            } else if (key == "forked_after") {
+                if (!reader.is_null(value, "forked_after")) {
+                    process.forked_after = reader.integer<std::uint64_t>(value, "forked_after");
+                }
+            } else if (kind == kCall && seq && has_process && thread && handle && start && duration &&
+                       within) {
+                break;  // the rest is the call's own, read when it is made
+            }
+        }
         if (!header) {
-            element name;
-            std::string_view journal;
-            if (!LineReader::find(line, "journal", name) ||
-                name.get_string().get(journal) != simdjson::SUCCESS || journal != "velkfault") {
+            if (kind != kHeader || journal != "velkfault") {
                 throw Trouble{path +
                               " is no journal of libvelkfault's (its first line is no journal header)"};
             }
-            const auto version =
-                reader.integer<std::int64_t>(reader.member(line, "version", top), Where{&top, "version"});
             if (version != 2) {
-                throw Trouble{path + " is a journal of version " + std::to_string(version) +
+                throw Trouble{path + cat(" is a journal of version ", version) +
                               ", which this velk-journal does not read: record it again"};
             }
-            values_ = reader.text(reader.member(line, "values", top), Where{&top, "values"}, storage);
+            values_ = values;
             header = true;
             continue;
         }
-        element member;
-        if (!LineReader::find(line, "call", member)) {
-            if (!LineReader::find(line, "process", member)) {
-                reader.refuse(top, "neither a call's line nor a process's");
-            }
-            Process process;
-            process.number = reader.integer<std::uint32_t>(member, Where{&top, "process"});
-            process.pid = reader.integer<std::int64_t>(reader.member(line, "pid", top), Where{&top, "pid"});
-            const element program = reader.member(line, "program", top);
-            if (!program.is_null()) {
-                process.program = reader.text(program, Where{&top, "program"}, storage);
-            }
-            const element parent = reader.member(line, "parent", top);
-            if (!parent.is_null()) {
-                process.parent = reader.integer<std::uint32_t>(parent, Where{&top, "parent"});
-                process.forked_after = reader.integer<std::uint64_t>(reader.member(line, "forked_after", top),
-                                                                     Where{&top, "forked_after"});
+        if (kind == kProcess) {
+            if (!pid) {
+                reader.refuse("pid", "missing");
             }
             if (process.number == 0 || !processes_.emplace(process.number, process).second) {
-                reader.refuse(Where{&top, "process"},
-                              "process " + std::to_string(process.number) +
-                                  (process.number == 0 ? " cannot be" : " has two lines"));
+                reader.refuse("process", cat("process ", process.number) +
+                                             (process.number == 0 ? " cannot be" : " has two lines"));
             }
             continue;
         }
-        CallLine call;
-        call.line = number;
-        call.text = std::string_view(begin, length);
-        const Where at_call{&top, "call"};
-        const std::string_view name = reader.text(member, at_call, storage);
-        const int fn = velkfault::find_function(name);
-        if (fn < 0) {
-            reader.refuse(at_call, "'" + std::string(name) + "' is none of the 28 functions");
+        if (kind != kCall) {
+            reader.refuse(nullptr, "neither a call's line nor a process's");
         }
-        call.fn = static_cast<velkfault::Fn>(fn);
-        call.seq = reader.integer<std::uint64_t>(reader.member(line, "seq", top), Where{&top, "seq"});
-        call.process =
-            reader.integer<std::uint32_t>(reader.member(line, "process", top), Where{&top, "process"});
-        call.thread =
-            reader.integer<std::uint32_t>(reader.member(line, "thread", top), Where{&top, "thread"});
-        call.handle = reader.text(reader.member(line, "handle", top), Where{&top, "handle"}, storage);
-        call.start_us =
-            reader.integer<std::uint64_t>(reader.member(line, "start_us", top), Where{&top, "start_us"});
-        call.duration_us = reader.integer<std::uint64_t>(reader.member(line, "duration_us", top),
-                                                         Where{&top, "duration_us"});
-        const element within = reader.member(line, "within", top);
-        if (!within.is_null()) {
-            call.within = reader.integer<std::uint64_t>(within, Where{&top, "within"});
-            if (call.within >= call.seq) {
-                reader.refuse(Where{&top, "within"},
-                              "a call can only be made within one that began before it");
+        const std::pair<bool, const char*> required[] = {
+            {seq, "seq"},        {has_process, "process"},  {thread, "thread"}, {handle, "handle"},
+            {start, "start_us"}, {duration, "duration_us"}, {within, "within"}};
+        for (const auto& [present, name] : required) {
+            if (!present) {
+                reader.refuse(name, "missing");
             }
         }
+        if (call.within != 0 && call.within >= call.seq) {
+            reader.refuse("within", "a call can only be made within one that began before it");
+        }
+        call.line = number;
+        call.text = std::string_view(begin, length);
         calls_.push_back(std::move(call));
     }
     if (!header) {
@@ -341,22 +607,21 @@ void Journal::index(std::string_view content, const std::string& path) {
     }
     std::stable_sort(calls_.begin(), calls_.end(),
                      [](const CallLine& a, const CallLine& b) { return a.seq < b.seq; });
+    const Where top;
     for (std::size_t i = 0; i < calls_.size(); ++i) {
         const CallLine& call = calls_[i];
         const LineReader reader(call.line);
         if (i > 0 && calls_[i - 1].seq == call.seq) {
-            reader.refuse(Where{&top, "seq"}, "call " + std::to_string(call.seq) + " is also on line " +
-                                                  std::to_string(calls_[i - 1].line));
+            reader.refuse(Where{&top, "seq"},
+                          cat("call ", call.seq) + " is also on line " + std::to_string(calls_[i - 1].line));
         }
         if (processes_.count(call.process) == 0) {
-            reader.refuse(Where{&top, "process"},
-                          "process " + std::to_string(call.process) + " has no line of its own");
+            reader.refuse(Where{&top, "process"}, cat("process ", call.process) + " has no line of its own");
         }
         if (call.within != 0) {
             const std::ptrdiff_t outer = find(call.within);
             if (outer < 0) {
-                reader.refuse(Where{&top, "within"},
-                              "the journal holds no call " + std::to_string(call.within));
+                reader.refuse(Where{&top, "within"}, cat("the journal holds no call ", call.within));
             }
             if (calls_[static_cast<std::size_t>(outer)].process != call.process) {
                 reader.refuse(Where{&top, "within"}, "a call of another process");
@@ -374,10 +639,9 @@ std::ptrdiff_t Journal::find(std::uint64_t seq) const {
 
 element Journal::parse(const CallLine& call) {
     element line;
-    // The index was made by parsing the same bytes: they parse again.
-    if (parser_.parse(call.text.data(), call.text.size(), false).get(line) != simdjson::SUCCESS) {
-        throw Trouble{"line " + std::to_string(call.line) +
-                      ": no longer the JSON it was"};  // GCOVR_EXCL_LINE
+    if (const auto error = parser_.parse(call.text.data(), call.text.size(), false).get(line);
+        error != simdjson::SUCCESS) {
+        refuse(call.line, Where{}, no_json(error));
     }
     return line;
 }

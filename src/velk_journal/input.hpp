@@ -5,12 +5,14 @@
 // a program may have broken, which line and which member is wrong and why.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <map>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include <simdjson.h>
@@ -21,6 +23,23 @@
 namespace velkjournal {
 
 using simdjson::dom::element;
+
+// Texts and numbers, one after another. (Appended rather than added up:
+// GCC 12 warns, wrongly, of an overlap in "text" + std::to_string(n) at
+// -O3.)
+inline void append(std::string& out, std::string_view text) {
+    out += text;
+}
+template <class Number, class = std::enable_if_t<std::is_arithmetic_v<Number>>>
+void append(std::string& out, Number n) {
+    out += std::to_string(n);
+}
+template <class... Parts>
+std::string cat(const Parts&... parts) {
+    std::string out;
+    (append(out, parts), ...);
+    return out;
+}
 
 // The journal or the library cannot be used: velk-journal says why and
 // exits with 2.
@@ -68,6 +87,39 @@ private:
     std::size_t line_;
 };
 
+// The members of an object in the order a reader takes them, which is the
+// order the journal wrote them: each is found where the last one ended,
+// and only a member out of that order is looked for.
+class Members {
+public:
+    explicit Members(element object) noexcept;
+    // The member `name`: false when there is none (or no object).
+    bool take(std::string_view name, element& out);
+    // Each member that was not taken: fn(key, value).
+    template <class Fn>
+    void untaken(Fn&& fn) const {
+        if (!valid_) {
+            return;
+        }
+        std::size_t position = 0;
+        for (const auto field : object_) {
+            const bool taken = position++ < in_order_ ||
+                               std::find(searched_.begin(), searched_.end(), field.key) != searched_.end();
+            if (!taken) {
+                fn(field.key, field.value);
+            }
+        }
+    }
+
+private:
+    simdjson::dom::object object_;
+    bool valid_;
+    simdjson::dom::object::iterator next_;
+    simdjson::dom::object::iterator end_;
+    std::size_t in_order_ = 0;                // members taken in their order, from the first
+    std::vector<std::string_view> searched_;  // members taken out of it
+};
+
 // Base64 (with or without padding) to bytes; false for anything else.
 bool base64_decode(std::string_view text, std::string& out);
 
@@ -106,6 +158,9 @@ public:
     explicit Journal(const std::string& path);
     // The same of a journal's text; `name` stands for its file in messages.
     Journal(std::string_view text, const std::string& name);
+    ~Journal();
+    Journal(const Journal&) = delete;
+    Journal& operator=(const Journal&) = delete;
 
     [[nodiscard]] const std::string& values() const noexcept { return values_; }
     // Every call line, in the order the calls began.
@@ -119,9 +174,12 @@ public:
     element parse(const CallLine& call);
 
 private:
-    void index(std::string_view content, const std::string& path);
+    void keep(std::string_view content);
+    void index(const std::string& path);
 
-    std::unique_ptr<char[]> buffer_;
+    std::unique_ptr<char[]> buffer_;  // the journal's text, when it is not mapped
+    const char* text_ = nullptr;
+    std::size_t mapped_ = 0;  // the length mapped, when it is
     std::size_t size_ = 0;
     std::string values_;
     std::vector<CallLine> calls_;

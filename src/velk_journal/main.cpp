@@ -55,7 +55,7 @@ struct Command {
     std::string library;
     bool library_given = false;
     std::string trace;
-    std::set<std::string> ignore;
+    Names ignore;
 };
 
 int usage(const Command& command, const std::string& why) {
@@ -122,7 +122,7 @@ std::string parse(int argc, char** argv, Command& command) {
     if (next != words.size()) {
         return "one journal at a time ('" + words[next] + "' is a second)";
     }
-    const std::set<std::string> known = known_names();
+    const Names known = known_names();
     for (const std::string& name : command.ignore) {
         if (known.count(name) == 0) {
             std::string list;
@@ -166,9 +166,7 @@ int run(int argc, char** argv) {
         const Verdict verdict = replay(journal, api, command.ignore, true);
         std::printf("%s: %zu call%s replayed against %s%s, %zu diverged\n", command.program.c_str(),
                     verdict.replayed, verdict.replayed == 1 ? "" : "s", api.file.c_str(),
-                    verdict.planned != 0
-                        ? (" (" + std::to_string(verdict.planned) + " as a plan had them)").c_str()
-                        : "",
+                    verdict.planned != 0 ? (cat(" (", verdict.planned) + " as a plan had them)").c_str() : "",
                     verdict.diverged);
         if (!command.trace.empty()) {
             std::FILE* out = std::fopen(command.trace.c_str(), "w");

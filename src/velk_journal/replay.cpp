@@ -18,6 +18,7 @@
 #include "faults/layer.hpp"
 #include "journal/calls.hpp"
 #include "journal/writer.hpp"
+#include "velk_journal/ahead.hpp"
 #include "velk_journal/builder.hpp"
 #include "velk_journal/comparer.hpp"
 #include "velk_journal/made.hpp"
@@ -90,7 +91,7 @@ constexpr int kUntouched = 0x7e1c;  // no error number of the system's
 
 class Replay final : public Places {
 public:
-    Replay(Journal& journal, const Api& api, const std::set<std::string>& ignore, bool print)
+    Replay(Journal& journal, const Api& api, const Names& ignore, bool print)
         : journal_(journal), api_(api), ignore_(ignore), print_(print) {
         library = &api;
         inherited_handles();
@@ -113,10 +114,16 @@ public:
 
     Verdict run() {
         const auto& calls = journal_.calls();
+        std::vector<std::size_t> order;
         for (std::size_t i = 0; i < calls.size(); ++i) {
             if (calls[i].within == 0) {
-                vj::with_function(calls[i].fn, [&]<Fn F>() { make<F>(i); });
+                order.push_back(i);
             }
+        }
+        Ahead lines(journal_, order);
+        for (const std::size_t i : order) {
+            const element line = lines.next();
+            vj::with_function(calls[i].fn, [&]<Fn F>() { make<F>(i, line); });
         }
         return std::move(verdict_);
     }
@@ -238,9 +245,8 @@ private:
                 capacity = std::get<4>(args);
             }
             if (vf::layer::droppable(true, count, capacity) <= plan.drop.item) {
-                reader.refuse(Where{nullptr, "plan"}, "it drops item " + std::to_string(plan.drop.item) +
-                                                          " of a call of " + std::to_string(count) +
-                                                          " items");
+                reader.refuse(Where{nullptr, "plan"}, cat("it drops item ", plan.drop.item) +
+                                                          cat(" of a call of ", count) + " items");
             }
         } else {
             (void)reader;
@@ -250,16 +256,16 @@ private:
     }
 
     template <Fn F>
-    void make(std::size_t index) {
+    void make(std::size_t index, element line) {
         const CallLine& call = journal_.calls()[index];
         InnerPlan plan = plans_within(index);
-        const element line = journal_.parse(call);
         const LineReader reader(call.line);
         const Where top;
         const Where at_args{&top, "args"};
         plan.plan = planned(reader, line, F);
         ArgsOf<F> args{};
-        Arena arena;
+        Arena& arena = arena_;
+        arena.reset();
         pending_.clear();
         freeing_.clear();
         Builder builder(reader, reader.member(line, "args", top), at_args, arena, *this);
@@ -323,7 +329,7 @@ private:
                 }
                 if constexpr (is_query(F)) {
                     if (result > 0 && !pending_.empty()) {
-                        results_["r" + std::to_string(call.seq)] = std::move(pending_);
+                        results_[cat("r", call.seq)] = std::move(pending_);
                     }
                 }
             }
@@ -351,7 +357,7 @@ private:
             const bool effect = inner.plan.decision.kind != Decision::Pass || inner.plan.dropped;
             if (!inner.made && effect) {
                 found.push_back(std::string("the library did not make ") + vf::kFunctions[inner.fn].name +
-                                " within it (call " + std::to_string(inner.seq) +
+                                cat(" within it (call ", inner.seq) +
                                 "), so the plan's effect on it could not be applied");
             }
             not_made(inner, found);
@@ -389,7 +395,7 @@ private:
             return;
         }
         const std::string name = recorded ? std::string(reader.text(rc, Where{&top, "rc"}, storage))
-                                          : "unrecorded-" + std::to_string(call.seq);
+                                          : cat("unrecorded-", call.seq);
         if (!recorded) {
             found_.push_back("rc: recorded null, replayed a handle");
         }
@@ -497,14 +503,13 @@ private:
         const bool processes = journal_.processes().size() > 1;
         for (const std::string& difference : found) {
             if (print_) {
-                std::printf("call %llu %s%s: %s%s\n", static_cast<unsigned long long>(call.seq),
-                            vf::kFunctions[call.fn].name,
-                            processes ? (" (process " + std::to_string(call.process) + ")").c_str() : "",
-                            difference.c_str(),
-                            overlapped
-                                ? " (this call overlapped one of another thread or process: the two may "
-                                  "have run in another order)"
-                                : "");
+                std::printf(
+                    "call %llu %s%s: %s%s\n", static_cast<unsigned long long>(call.seq),
+                    vf::kFunctions[call.fn].name,
+                    processes ? (cat(" (process ", call.process) + ")").c_str() : "", difference.c_str(),
+                    overlapped ? " (this call overlapped one of another thread or process: the two may "
+                                 "have run in another order)"
+                               : "");
             }
         }
         verdict_.differences[call.seq] = std::move(found);
@@ -518,7 +523,7 @@ public:
         if (api_.shared_clear == nullptr) {
             return;
         }
-        store_ = "velk-replay:" + std::to_string(getpid()) + ":" + std::to_string(call.seq);
+        store_ = cat("velk-replay:", getpid()) + cat(":", call.seq);
         setenv("VELKSHARED_STORE", store_.c_str(), 1);
         api_.shared_clear(nullptr, store_.c_str());
     }
@@ -526,7 +531,7 @@ public:
 private:
     Journal& journal_;
     const Api& api_;
-    const std::set<std::string>& ignore_;
+    const Names& ignore_;
     bool print_;
     Verdict verdict_;
     std::map<Key, velk_client*> handles_;
@@ -534,6 +539,7 @@ private:
     std::map<Key, Key> inherited_;
     std::map<Key, std::vector<Shadow>> shadows_;
     std::map<std::string, std::vector<velk_query_result_t>> results_;
+    Arena arena_;
     std::vector<velk_query_result_t> pending_;
     std::string freeing_;
     std::string store_;
@@ -543,8 +549,8 @@ private:
 
 // The collector of names: visits every answer of the table with records
 // of each kind, so that every member name is seen.
-struct Names {
-    std::set<std::string>& out;
+struct NameCollector {
+    Names& out;
     void nothing() {}
     void begin_out() {}
     void end_out() {}
@@ -617,9 +623,9 @@ Api load_library(const std::string& which) {
     return api;
 }
 
-std::set<std::string> known_names() {
-    std::set<std::string> names{"order"};
-    Names collector{names};
+Names known_names() {
+    Names names{"order"};
+    NameCollector collector{names};
     // Records of every kind, zeroed, behind every pointer an answer reads.
     alignas(std::max_align_t) static unsigned char blank[1 << 12] = {};
     for (int fn = 0; fn < vf::kFunctionCount; ++fn) {
@@ -660,7 +666,7 @@ std::set<std::string> known_names() {
     return names;
 }
 
-Verdict replay(Journal& journal, const Api& api, const std::set<std::string>& ignore, bool print) {
+Verdict replay(Journal& journal, const Api& api, const Names& ignore, bool print) {
     Replay replay(journal, api, ignore, print);
     return replay.run();
 }

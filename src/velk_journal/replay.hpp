@@ -16,6 +16,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -27,6 +28,9 @@
 #include "velkmock.h"
 
 namespace velkjournal {
+
+// Member names (of answers, for --ignore).
+using Names = std::set<std::string, std::less<>>;
 
 // The library replayed against: its 28 functions, and the shared store's
 // own calls when it is one.
@@ -52,9 +56,9 @@ struct Verdict {
 // Replays the whole journal; divergences are printed as they are found
 // when `print` is set. A Trouble when the journal or the library cannot be
 // used.
-Verdict replay(Journal& journal, const Api& api, const std::set<std::string>& ignore, bool print);
+Verdict replay(Journal& journal, const Api& api, const Names& ignore, bool print);
 
 // Every member name the journal's answers hold, which --ignore may name.
-std::set<std::string> known_names();
+Names known_names();
 
 }  // namespace velkjournal

@@ -102,9 +102,9 @@ void write_trace(Journal& journal, const Verdict* verdict, std::FILE* out) {
     for (const auto& [number, process] : journal.processes()) {
         std::string name = process.program.empty() ? "process" : process.program;
         name = name.substr(name.rfind('/') == std::string::npos ? 0 : name.rfind('/') + 1);
-        name += " (pid " + std::to_string(process.pid) + ")";
+        name += cat(" (pid ", process.pid) + ")";
         if (process.parent != 0) {
-            name += ", forked from process " + std::to_string(process.parent);
+            name += cat(", forked from process ", process.parent);
         }
         metadata("process_name", number, nullptr, name);
     }
@@ -134,7 +134,7 @@ void write_trace(Journal& journal, const Verdict* verdict, std::FILE* out) {
             events.push_back(event);
         }
         const std::uint32_t tid = track.second;
-        metadata("thread_name", track.first, &tid, "thread " + std::to_string(tid));
+        metadata("thread_name", track.first, &tid, cat("thread ", tid));
         named[track] = true;
     }
     for (const Event& event : events) {
@@ -142,7 +142,7 @@ void write_trace(Journal& journal, const Verdict* verdict, std::FILE* out) {
         if (event.tid >= kOverflowTrack && !named[{call.process, event.tid}]) {
             named[{call.process, event.tid}] = true;
             metadata("thread_name", call.process, &event.tid,
-                     "thread " + std::to_string(call.thread) + " (calls that overlap on it)");
+                     cat("thread ", call.thread) + " (calls that overlap on it)");
         }
         const element line = journal.parse(call);
         const auto head = [&](const char* phase, const std::string& name, const char* category) {
@@ -183,7 +183,7 @@ void write_trace(Journal& journal, const Verdict* verdict, std::FILE* out) {
         if (!counts.empty()) {
             std::string summary;
             for (const auto& [status, n] : counts) {
-                summary += (summary.empty() ? "" : ", ") + status + " x" + std::to_string(n);
+                summary += (summary.empty() ? "" : ", ") + status + cat(" x", n);
             }
             json.key("statuses");
             json.bytes(summary);

@@ -2,8 +2,11 @@
 // Calls from several threads at once, each on a handle of its own, every
 // answer checked: run with a journal (VELKFAULT_JOURNAL) whose lines must
 // come out whole, or with one that cannot be written, which must change no
-// answer. Exits 0 when every answer was right.
+// answer. Two of the threads meet inside a call, so that at least one
+// call overlaps another however busy the machine is. Exits 0 when every
+// answer was right.
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -11,6 +14,40 @@
 #include <vector>
 
 #include "velkmock.h"
+
+namespace {
+
+// Thread 0 waits inside a get's callback until thread 1 has made a call.
+std::atomic<bool> waiting{false};
+std::atomic<bool> met{false};
+
+void wait_for(const std::atomic<bool>& flag) {
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!flag.load() && std::chrono::steady_clock::now() < give_up) {
+        std::this_thread::yield();
+    }
+}
+
+extern "C" int meet(int32_t, const void* const*, const uint64_t*, const int32_t*, void*) {
+    waiting = true;
+    wait_for(met);
+    return 0;
+}
+
+void meeting(int thread, velk_client* client) {
+    if (thread == 0) {
+        velk_get_item_t item;
+        std::memset(&item, 0, sizeof item);
+        item.key = "none";
+        velk_batch_get(client, "meeting", &item, 1, meet, nullptr, nullptr);
+    } else if (thread == 1) {
+        wait_for(waiting);
+        velk_get_nodes(client, nullptr, nullptr, 0);
+        met = true;
+    }
+}
+
+}  // namespace
 
 int main() {
     constexpr int kThreads = 4;
@@ -32,6 +69,7 @@ int main() {
                 ++wrong;
                 return;
             }
+            meeting(t, client);
             const std::string ns = "thread-" + std::to_string(t);
             for (int round = 0; round < kRounds; ++round) {
                 const std::string key = "key-" + std::to_string(round % 7);
