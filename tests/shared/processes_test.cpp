@@ -24,6 +24,7 @@
 #include <utility>
 #include <vector>
 
+#include "program_output.hpp"
 #include "velk_test.hpp"
 #include "velkshared.h"
 
@@ -606,18 +607,7 @@ namespace {
 
 // velkshared-ctl's exit status and everything it printed.
 std::pair<int, std::string> ctl(const std::string& arguments) {
-    FILE* pipe = popen((std::string(VELKSHARED_TEST_CTL) + " " + arguments + " 2>&1").c_str(), "r");
-    std::string out;
-    char buffer[512];
-    while (pipe != nullptr) {
-        const std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe);
-        if (n == 0) {
-            break;
-        }
-        out.append(buffer, n);
-    }
-    const int status = pipe != nullptr ? pclose(pipe) : -1;
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
+    return program_output(std::string(VELKSHARED_TEST_CTL) + " " + arguments);
 }
 
 }  // namespace
