@@ -836,8 +836,9 @@ TEST(Ctl, SeedsAndPrunesAStore) {
         int status;
         std::string says;
     } steps[] = {
-        {"--store '" + store + "' put ns k v --meta a=1 --meta b==2", 0,
-         "stored key \"k\" (1 byte) in namespace \"ns\" of store"},
+        {"--url '" + std::string(std::getenv("VELKSHARED_URL")) + "' --store '" + store +
+             "' put ns k v --meta a=1 --meta b==2",
+         0, "stored key \"k\" (1 byte) in namespace \"ns\" of store"},
         {"put --store='" + store + "' -- ns -k --dash", 0, "stored key \"-k\" (6 bytes)"},
         {"put ns file --file '" + file + "' --store '" + store + "'", 0, "stored key \"file\" (4 bytes)"},
         {"put ns empty '' --store '" + store + "'", 0, "stored key \"empty\" (0 bytes)"},
