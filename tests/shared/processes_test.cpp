@@ -33,6 +33,11 @@ using namespace velk_test;
 
 namespace {
 
+// velkshared-ctl's exit status and everything it printed.
+std::pair<int, std::string> ctl(const std::string& arguments) {
+    return program_output(std::string(VELKSHARED_TEST_CTL) + " " + arguments);
+}
+
 std::string unique_store(const std::string& what) {
     return "processes:" + what + ":" + std::to_string(getpid());
 }
@@ -568,6 +573,14 @@ TEST(ServerFaults, ItemsLargerThanTheServerTakesFailAlone) {
     EXPECT_EQ(statuses[0], VELK_ERR_NOT_FOUND);
     EXPECT_EQ(statuses[1], VELK_OK);
     EXPECT_EQ(get_value(client.get(), "ns", "a"), "A");
+    // velkshared-ctl's put says so, as the library's put does.
+    const std::string file = std::string(VELKSHARED_TEST_WORK) + "/large.bin";
+    std::ofstream(file, std::ios::binary) << large;
+    const auto [status, out] =
+        ctl("put ns big --file '" + file + "' --store large --url '" + server.url() + "'");
+    EXPECT_EQ(status, 1) << out;
+    EXPECT_NE(out.find("no room for key \"big\" (1048577 bytes) in namespace \"ns\""), std::string::npos)
+        << out;
 }
 
 // A batch whose values together pass 2 GiB (each under the server's limit)
@@ -604,15 +617,6 @@ TEST(ServerFaults, ABatchOverTwoGibibytesIsStored) {
     EXPECT_EQ(info.used_bytes, 5 * static_cast<uint64_t>(value.size()));
     EXPECT_EQ(velkshared_clear(server.url().c_str(), "huge"), 0);
 }
-
-namespace {
-
-// velkshared-ctl's exit status and everything it printed.
-std::pair<int, std::string> ctl(const std::string& arguments) {
-    return program_output(std::string(VELKSHARED_TEST_CTL) + " " + arguments);
-}
-
-}  // namespace
 
 TEST(Ctl, ShowsClearsAndListsAStore) {
     const std::string store = unique_store("ctl");
@@ -802,6 +806,8 @@ TEST(Ctl, BadUsageSaysWhichArgument) {
         {"show --url http://nowhere", 2, "not a server URL: http://nowhere: the scheme is not supported"},
         {"show --url unix:///nowhere/velkshared.sock", 1, "cannot reach the server at unix:///nowhere"},
         {"clear --url unix:///nowhere/velkshared.sock", 1, "cannot clear store"},
+        {"put ns k v --url unix:///nowhere/velkshared.sock", 1, "cannot reach the server at unix:///nowhere"},
+        {"del ns k --url unix:///nowhere/velkshared.sock", 1, "cannot reach the server at unix:///nowhere"},
         {"show --keys no-such-namespace --store nothing-here", 1, "no namespace \"no-such-namespace\""},
     };
     for (const auto& c : cases) {
