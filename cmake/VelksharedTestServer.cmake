@@ -9,7 +9,8 @@
 # nothing saved, on Unix sockets in ${CMAKE_CURRENT_BINARY_DIR}/NAME (or in a
 # short private folder, when that path is too long for a socket), started
 # before the first test that requires it and stopped, by pid, after the last.
-# It sets NAME_URL to the server's URL (known before the server starts).
+# It sets NAME_URL to the server's URL (known before the server starts; with
+# the password of a --requirepass among the SERVER_OPTIONS).
 #
 #   velkshared_use_test_server(NAME test...)
 #
@@ -51,17 +52,18 @@ function(velkshared_add_test_server name)
   elseif(arg_REPLICAS)
     message(FATAL_ERROR "velkshared_add_test_server: REPLICAS is for a CLUSTER")
   endif()
-  execute_process(COMMAND ${VELKSHARED_SERVER} url --dir ${dir} ${shape}
+  set(options "")
+  if(arg_SERVER_OPTIONS)
+    set(options -- ${arg_SERVER_OPTIONS})
+  endif()
+  # With the server options: a password among them is in the URL.
+  execute_process(COMMAND ${VELKSHARED_SERVER} url --dir ${dir} ${shape} ${options}
                   OUTPUT_VARIABLE url OUTPUT_STRIP_TRAILING_WHITESPACE RESULT_VARIABLE failed)
   if(failed)
     message(FATAL_ERROR "velkshared_add_test_server: ${VELKSHARED_SERVER} url failed")
   endif()
   set(${name}_URL "${url}" PARENT_SCOPE)
   set(${name}_URL "${url}")
-  set(options "")
-  if(arg_SERVER_OPTIONS)
-    set(options -- ${arg_SERVER_OPTIONS})
-  endif()
   # A cluster takes some seconds to come up: its set-up waits up to 60.
   add_test(NAME ${name}.start COMMAND ${CMAKE_COMMAND} -E env VELKSHARED_SERVER_WAIT=60
            ${VELKSHARED_SERVER} start --dir ${dir} ${shape} ${options})

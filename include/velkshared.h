@@ -45,9 +45,14 @@
  * `unix://[[USER]:PASSWORD@]/PATH[?db=N][,unix://...]` (default
  * `redis://127.0.0.1:6379`): USER signs in as a user of the server's access
  * lists, a password alone as its default user; several nodes are nodes of
- * one cluster, tried in order. A socket path must fit in a socket address
- * (107 bytes). The configuration record of velk_client_create stays unread;
- * velkshared_client_create() takes the same settings from a record instead.
+ * one cluster, tried in order. In USER, PASSWORD and PATH, `%HH` is the byte
+ * of hex value HH (`%2C` a comma, `%40` an `@`, `%25` a `%`); a `%` without
+ * two hex digits after it stands for itself. A unix:// list is split only
+ * where a comma is followed by another URL (`,unix://`): any other comma is
+ * part of the password or path it is in. A socket path must fit in a socket
+ * address (107 bytes, once decoded). The configuration record of
+ * velk_client_create stays unread; velkshared_client_create() takes the
+ * same settings from a record instead.
  *
  * @par Time-out
  * VELKSHARED_TIMEOUT_MS bounds each call as a whole: connecting, signing
@@ -65,7 +70,8 @@
  * close-on-exec from the moment it exists, and no call raises a signal in
  * the caller's process (a closed connection is a code, never SIGPIPE),
  * whatever the process does with SIGPIPE. A password goes to the server and
- * into no text.
+ * into no text, whatever the URL's shape (of one that cannot be used,
+ * everything between its scheme, or its start, and its last `@` is hidden).
  *
  * @par Redis Cluster
  * VELKSHARED_URL may name any nodes of a cluster: a store lives in one slot,

@@ -150,7 +150,10 @@ int Connection::connect(Link& link, const Endpoint& node, const Deadline& deadli
         }
         if (reply->type == REDIS_REPLY_ERROR) {
             if (refusal[0] == '\0') {
-                std::snprintf(refusal, sizeof refusal, "%.*s", static_cast<int>(reply->len), reply->str);
+                // A server that does not know AUTH echoes its arguments.
+                const std::string shown =
+                    without_secret(std::string_view(reply->str, reply->len), node.password);
+                std::snprintf(refusal, sizeof refusal, "%s", shown.c_str());
             }
             refused = refused || i != config;
         } else if (i == config && reply->type == REDIS_REPLY_ARRAY && reply->elements == 2 &&

@@ -3,6 +3,7 @@
 
 #include <sys/un.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cstdlib>
 
@@ -14,6 +15,9 @@ constexpr const char* kDefaultStore = "default";
 constexpr long kDefaultTimeoutMs = 5000;
 constexpr std::string_view kUnix = "unix://";
 constexpr std::string_view kRedis = "redis://";
+// A server that echoes what it refused may cut it short: a piece of a
+// secret this long is hidden too.
+constexpr std::size_t kSecretPiece = 4;
 
 bool parse_number(std::string_view text, int low, int high, int& out) {
     int value = 0;
@@ -33,6 +37,99 @@ bool refuse(std::string* why, const char* text) {
     return false;
 }
 
+int hex_digit(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    return c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+}
+
+// "%HH" is the byte HH; a "%" without two hex digits after it stands for
+// itself, as it did before escapes were read.
+std::string unescaped(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const int high = text[i] == '%' && i + 2 < text.size() ? hex_digit(text[i + 1]) : -1;
+        const int low = high >= 0 ? hex_digit(text[i + 2]) : -1;
+        if (low >= 0) {
+            out += static_cast<char>(high * 16 + low);
+            i += 2;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
+// Where what follows a scheme-like prefix ("LETTER[LETTER|DIGIT|+|-|.]*:"
+// and any slashes after it) begins; 0 when `text` has none.
+std::size_t after_scheme(std::string_view text) {
+    const auto letter = [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+    };
+    if (text.empty() || !letter(text[0])) {
+        return 0;
+    }
+    std::size_t i = 1;
+    while (i < text.size() && (letter(text[i]) || (text[i] >= '0' && text[i] <= '9') || text[i] == '+' ||
+                               text[i] == '-' || text[i] == '.')) {
+        ++i;
+    }
+    if (i == text.size() || text[i] != ':') {
+        return 0;
+    }
+    ++i;
+    while (i < text.size() && text[i] == '/') {
+        ++i;
+    }
+    return i;
+}
+
+// Whether `text` begins as a URL does: a scheme and "//".
+bool begins_a_url(std::string_view text) {
+    const std::size_t scheme = text.find(':');
+    return after_scheme(text) != 0 && text.substr(scheme, 3) == "://";
+}
+
+// The URLs of a unix:// list, as written. The list is split only where a
+// comma is followed by another URL, so that a comma anywhere else belongs
+// to a password or a path.
+std::vector<std::string_view> list_items(std::string_view url) {
+    std::vector<std::string_view> items;
+    std::size_t start = 0;
+    for (auto comma = url.find(','); comma != std::string_view::npos; comma = url.find(',', comma + 1)) {
+        if (begins_a_url(url.substr(comma + 1))) {
+            items.push_back(url.substr(start, comma - start));
+            start = comma + 1;
+        }
+    }
+    items.push_back(url.substr(start));
+    return items;
+}
+
+// One URL with everything between its scheme-like prefix (or its start)
+// and its last "@" hidden, but for a user before a ":" when `keep_user`.
+std::string hide_credentials(std::string_view url, bool keep_user) {
+    const std::size_t from = after_scheme(url);
+    const auto at = url.rfind('@');
+    if (at == std::string_view::npos || at < from) {
+        return std::string(url);
+    }
+    const std::string_view info = url.substr(from, at - from);
+    const auto colon = info.find(':');
+    std::string out(url.substr(0, from));
+    if (keep_user && colon != std::string_view::npos) {
+        out.append(info.substr(0, colon + 1));
+    }
+    out += "***";
+    out.append(url.substr(at));
+    return out;
+}
+
 // "[USER]:PASSWORD" before an "@". A user alone is refused: it reads as a
 // password that lost its colon, and sending it as a user name would fail
 // later with a less helpful answer.
@@ -41,8 +138,8 @@ bool parse_user_info(std::string_view info, Endpoint& endpoint, std::string* why
     if (colon == std::string_view::npos) {
         return refuse(why, "the part before \"@\" has no \":\": write USER:PASSWORD@ or :PASSWORD@");
     }
-    endpoint.user = info.substr(0, colon);
-    endpoint.password = info.substr(colon + 1);
+    endpoint.user = unescaped(info.substr(0, colon));
+    endpoint.password = unescaped(info.substr(colon + 1));
     if (endpoint.password.empty()) {
         return refuse(why, "the password before \"@\" is empty");
     }
@@ -100,14 +197,18 @@ bool parse_unix(std::string_view rest, Endpoint& endpoint, std::string* why) {
         }
         rest = rest.substr(0, query);
     }
-    if (rest.size() < 2 || rest[0] != '/') {
+    endpoint.path = unescaped(rest);
+    if (endpoint.path.size() < 2 || endpoint.path[0] != '/') {
         return refuse(why, "the socket path is not an absolute path (unix:///PATH)");
     }
-    if (rest.size() >= sizeof(sockaddr_un{}.sun_path)) {
+    if (endpoint.path.find('\0') != std::string::npos) {
+        // The system would read the path only up to it: another socket.
+        return refuse(why, "the socket path holds a NUL byte (%00)");
+    }
+    if (endpoint.path.size() >= sizeof(sockaddr_un{}.sun_path)) {
         // Cut to fit, it would name another socket.
         return refuse(why, "the socket path is longer than a socket address holds (107 bytes)");
     }
-    endpoint.path = rest;
     return true;
 }
 
@@ -117,9 +218,7 @@ std::optional<std::vector<Endpoint>> parse_url(std::string_view url, std::string
     std::vector<Endpoint> seeds;
     if (url.substr(0, kUnix.size()) == kUnix) {
         // Each seed is a whole unix:// URL.
-        while (true) {
-            const auto comma = url.find(',');
-            const std::string_view one = url.substr(0, comma);
+        for (const std::string_view one : list_items(url)) {
             if (one.substr(0, kUnix.size()) != kUnix) {
                 refuse(why, "each node of a unix:// list is a unix:// URL");
                 return std::nullopt;
@@ -127,11 +226,8 @@ std::optional<std::vector<Endpoint>> parse_url(std::string_view url, std::string
             if (!parse_unix(one.substr(kUnix.size()), seeds.emplace_back(), why)) {
                 return std::nullopt;
             }
-            if (comma == std::string_view::npos) {
-                return seeds;
-            }
-            url = url.substr(comma + 1);
         }
+        return seeds;
     }
     if (url.substr(0, kRedis.size()) != kRedis) {
         refuse(why, url.find("://") == std::string_view::npos
@@ -171,25 +267,40 @@ std::optional<std::vector<Endpoint>> parse_url(std::string_view url, std::string
 }
 
 std::string redacted(std::string_view url) {
-    const auto scheme = url.find("://");
-    if (scheme == std::string_view::npos) {
-        return std::string(url);
+    if (!parse_url(url)) {
+        // No telling where a password ends in bytes that are no URL: all
+        // of what may be credentials goes.
+        return hide_credentials(url, false);
     }
-    const std::string_view rest = url.substr(scheme + 3);
-    const auto at = rest.rfind('@');
-    if (at == std::string_view::npos) {
-        return std::string(url);
+    if (url.substr(0, kUnix.size()) != kUnix) {
+        return hide_credentials(url, true);
     }
-    // USER:PASSWORD keeps the user; anything else before "@" may be a
-    // password written without its colon.
-    const std::string_view info = rest.substr(0, at);
-    const auto colon = info.find(':');
-    const std::string_view user =
-        colon == std::string_view::npos ? std::string_view() : info.substr(0, colon);
-    std::string out(url.substr(0, scheme + 3));
-    out.append(user);
-    out += user.empty() && colon == std::string_view::npos ? "***" : ":***";
-    out.append(rest.substr(at));
+    std::string out;
+    for (const std::string_view one : list_items(url)) {
+        out += out.empty() ? "" : ",";
+        out += hide_credentials(one, true);
+    }
+    return out;
+}
+
+std::string without_secret(std::string_view text, std::string_view secret) {
+    if (secret.empty()) {
+        return std::string(text);
+    }
+    const std::size_t enough = std::min(secret.size(), kSecretPiece);
+    std::string out;
+    for (std::size_t i = 0; i < text.size();) {
+        std::size_t same = 0;
+        while (i + same < text.size() && same < secret.size() && text[i + same] == secret[same]) {
+            ++same;
+        }
+        if (same >= enough) {
+            out += "***";
+            i += same;
+        } else {
+            out += text[i++];
+        }
+    }
     return out;
 }
 

@@ -25,13 +25,21 @@ struct Endpoint {
 // tried in order:
 //   redis://[[USER]:PASSWORD@]HOST[:PORT][,HOST[:PORT]...][/DB]
 //   unix://[[USER]:PASSWORD@]/PATH[?db=N][,unix://...]
-// Nothing for a malformed URL; `why` then says which part is wrong (never
-// with the password in it).
+// In USER, PASSWORD and PATH "%HH" is the byte HH (a "%" without two hex
+// digits after it is itself). A unix:// list is split only where a comma is
+// followed by another URL ("SCHEME://"): any other comma is part of the
+// password or path it is in. Nothing for a malformed URL; `why` then says
+// which part is wrong (never with the password in it).
 std::optional<std::vector<Endpoint>> parse_url(std::string_view url, std::string* why = nullptr);
 
 // The URL with its password shown as "***": for every text a person or a
-// log may see. Bytes that are no URL keep nothing that could be a secret.
+// log may see. Of bytes that are no URL, everything between a scheme-like
+// prefix (or the start) and the last "@" is hidden.
 std::string redacted(std::string_view url);
+
+// A server's text with every trace of `secret` hidden: the secret and any
+// piece of it that a server echoing what it refused may have cut short.
+std::string without_secret(std::string_view text, std::string_view secret);
 
 // Where one node is, for texts: "unix:///PATH" or "redis://HOST:PORT",
 // without user or password.

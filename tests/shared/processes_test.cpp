@@ -13,6 +13,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -24,12 +25,18 @@
 #include <utility>
 #include <vector>
 
+#include "program_output.hpp"
 #include "velk_test.hpp"
 #include "velkshared.h"
 
 using namespace velk_test;
 
 namespace {
+
+// velkshared-ctl's exit status and everything it printed.
+std::pair<int, std::string> ctl(const std::string& arguments) {
+    return program_output(std::string(VELKSHARED_TEST_CTL) + " " + arguments);
+}
 
 std::string unique_store(const std::string& what) {
     return "processes:" + what + ":" + std::to_string(getpid());
@@ -234,7 +241,8 @@ TEST(Sharing, HandlesConfiguredInCode) {
     // velkshared_clear refuses what it cannot use before it connects, and
     // says what, without the password.
     EXPECT_EQ(velkshared_clear("redis://:secret@localhost:99999", nullptr), -EINVAL);
-    EXPECT_NE(std::string(velkshared_last_error()).find("the URL redis://:***@"), std::string::npos)
+    EXPECT_NE(std::string(velkshared_last_error()).find("the URL redis://***@localhost:99999"),
+              std::string::npos)
         << velkshared_last_error();
     setenv("VELKSHARED_TIMEOUT_MS", "soon", 1);
     EXPECT_EQ(velkshared_clear(nullptr, stores[0].c_str()), -EINVAL);
@@ -565,6 +573,14 @@ TEST(ServerFaults, ItemsLargerThanTheServerTakesFailAlone) {
     EXPECT_EQ(statuses[0], VELK_ERR_NOT_FOUND);
     EXPECT_EQ(statuses[1], VELK_OK);
     EXPECT_EQ(get_value(client.get(), "ns", "a"), "A");
+    // velkshared-ctl's put says so, as the library's put does.
+    const std::string file = std::string(VELKSHARED_TEST_WORK) + "/large.bin";
+    std::ofstream(file, std::ios::binary) << large;
+    const auto [status, out] =
+        ctl("put ns big --file '" + file + "' --store large --url '" + server.url() + "'");
+    EXPECT_EQ(status, 1) << out;
+    EXPECT_NE(out.find("no room for key \"big\" (1048577 bytes) in namespace \"ns\""), std::string::npos)
+        << out;
 }
 
 // A batch whose values together pass 2 GiB (each under the server's limit)
@@ -602,26 +618,6 @@ TEST(ServerFaults, ABatchOverTwoGibibytesIsStored) {
     EXPECT_EQ(velkshared_clear(server.url().c_str(), "huge"), 0);
 }
 
-namespace {
-
-// velkshared-ctl's exit status and everything it printed.
-std::pair<int, std::string> ctl(const std::string& arguments) {
-    FILE* pipe = popen((std::string(VELKSHARED_TEST_CTL) + " " + arguments + " 2>&1").c_str(), "r");
-    std::string out;
-    char buffer[512];
-    while (pipe != nullptr) {
-        const std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe);
-        if (n == 0) {
-            break;
-        }
-        out.append(buffer, n);
-    }
-    const int status = pipe != nullptr ? pclose(pipe) : -1;
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
-}
-
-}  // namespace
-
 TEST(Ctl, ShowsClearsAndListsAStore) {
     const std::string store = unique_store("ctl");
     ASSERT_EQ(velkshared_clear(nullptr, store.c_str()), 0);
@@ -643,7 +639,7 @@ TEST(Ctl, ShowsClearsAndListsAStore) {
             "namespace \"sessions\": 2 entries, 6 bytes used, capacity 4096, policy \"lfu\", parameter 0.25"),
         std::string::npos)
         << out;
-    EXPECT_NE(out.find("namespace \"other\": 1 entries, 5 bytes used"), std::string::npos) << out;
+    EXPECT_NE(out.find("namespace \"other\": 1 entry, 5 bytes used"), std::string::npos) << out;
 
     std::tie(status, out) = ctl("show " + where + " --keys sessions --values");
     EXPECT_EQ(status, 0) << out;
@@ -707,6 +703,13 @@ TEST(Ctl, OutputTable) {
                   {PutSpec{"text", text, {{"by", "the \"writer\""}}, 4, 2}, PutSpec{"bytes", bytes},
                    PutSpec{"long", std::string(1000, 'L')}, PutSpec{"utf8", utf8, {{"a", "1"}, {"b", "2"}}}}),
               VELK_OK);
+    ASSERT_EQ(put_one(client.get(), "one", "x", "1"), VELK_OK);
+    // Parameters that JSON has no numbers for, and one it has.
+    for (const auto& [name, param] : {std::pair{"p-inf", HUGE_VAL}, std::pair{"p-minus-inf", -HUGE_VAL},
+                                      std::pair{"p-nan", std::nan("")}, std::pair{"p-tenth", 0.1}}) {
+        const velk_namespace_options_t options{0, "lru", param};
+        ASSERT_EQ(velk_create_namespace(client.get(), name, &options), VELK_OK) << name;
+    }
     const std::string where = " --store '" + store + "'";
     const struct {
         std::string arguments;
@@ -728,10 +731,15 @@ TEST(Ctl, OutputTable) {
         {"get ns long", 0, "\" (744 more bytes not shown)", "", ""},
         {"get ns long --max-bytes 10", 0, "value \"LLLLLLLLLL\" (990 more bytes not shown)", "", ""},
         {"get ns long --max-bytes 0", 0, std::string(1000, 'L') + "\"\n", "", ""},
+        {"get ns long --max-bytes=999", 0, "\" (1 more byte not shown)", "", ""},
+        {"get one x", 0, "key \"x\": 1 byte, tag 0", "", ""},
+        {"show", 0, "namespace \"one\": 1 entry, 1 byte used", "", ""},
+        {"show", 0, "namespace \"p-nan\": 0 entries, 0 bytes used, capacity 0, policy \"lru\", parameter nan",
+         "", ""},
         {"get ns bytes --raw", 0, bytes, "", ""},
         {"get ns missing", 1, "no key \"missing\" in namespace \"ns\"", "", ""},
         {"get elsewhere k", 1, "no namespace \"elsewhere\"", "", ""},
-        {"get ns text --json", 0, "", "value", text},
+        {"--json get ns text", 0, "", "value", text},
         {"get ns text --json", 0, "", "metadata;0;value", "the \"writer\""},
         {"get ns bytes --json", 0, "", "value_base64", "AWECev8A"},
         {"get ns long --json --max-bytes 1", 0, "", "value_bytes_left", "999"},
@@ -739,16 +747,24 @@ TEST(Ctl, OutputTable) {
         // (CMake's texts end at a NUL byte: the value's last byte is not seen.)
         {"show --keys ns --values --json", 0, "", "keys;0;value", bytes.substr(0, 4) + "\xef\xbf\xbd"},
         {"show --json", 0, "", "namespaces;0;used_bytes", "1046"},
-        {"stores --json", 0, "", "url", std::getenv("VELKSHARED_URL")},
+        {"--json show", 0, "", "namespaces;2;policy_param", "Infinity"},
+        {"show --json", 0, "", "namespaces;3;policy_param", "-Infinity"},
+        {"show --json", 0, "", "namespaces;4;policy_param", "NaN"},
+        // (CMake's reader writes numbers back with 17 digits.)
+        {"show --json", 0,
+         "\"name\": \"p-tenth\", \"entries\": 0, \"used_bytes\": 0, \"capacity_bytes\": 0, "
+         "\"eviction_policy\": \"lru\", \"policy_param\": 0.1}",
+         "namespaces;5;name", "p-tenth"},
+        {"--json stores", 0, "", "url", std::getenv("VELKSHARED_URL")},
         {"show --store nothing-here", 0, "no namespaces (a mistyped --store is the usual cause", "", ""},
         {"show --store nothing-here --json", 0, "", "namespaces", "[]"},
     };
     for (const auto& c : cases) {
         const bool json = c.arguments.find("--json") != std::string::npos;
-        const std::string arguments =
-            c.arguments +
-            (c.arguments.find("--store") == std::string::npos && c.arguments.rfind("stores", 0) != 0 ? where
-                                                                                                     : "");
+        const std::string arguments = c.arguments + (c.arguments.find("--store") == std::string::npos &&
+                                                             c.arguments.find("stores") == std::string::npos
+                                                         ? where
+                                                         : "");
         const auto [status, out] = ctl(arguments);
         EXPECT_EQ(status, c.status) << arguments << ": " << out;
         EXPECT_NE(out.find(c.says), std::string::npos) << arguments << ": " << out;
@@ -765,12 +781,23 @@ TEST(Ctl, BadUsageSaysWhichArgument) {
         int status;
         const char* says;
     } cases[] = {
-        {"--help", 0, "usage: velkshared-ctl COMMAND"},
+        {"--help", 0, "usage: velkshared-ctl [--url URL] [--store NAME] COMMAND"},
+        {"get --help", 0, "  put    NS KEY --file F [--meta K=V]..."},
         {"", 2, "no command given"},
         {"frobnicate", 2, "unknown command 'frobnicate'"},
         {"show --keys", 2, "--keys needs a value"},
         {"show --values", 2, "--values goes with --keys NS"},
         {"show --valeus", 2, "'--valeus' is not an option of show"},
+        {"--valeus show", 2, "'--valeus' is not an option of show"},
+        {"show --json=yes", 2, "--json takes no value"},
+        {"get ns -k", 2,
+         "'-k' is not an option of get (a namespace, key or value that begins with \"-\" goes"},
+        {"put ns k", 2, "put takes a namespace, a key and a value (put NS KEY VALUE)"},
+        {"put ns k v --file f", 2, "put --file F takes a namespace and a key"},
+        {"put ns k v --meta novalue", 2, "--meta needs KEY=VALUE, not 'novalue'"},
+        {"put ns k v --json", 2, "--json is not an option of put"},
+        {"del ns", 2, "del takes a namespace and one key or more"},
+        {"--store", 2, "no command given"},
         {"show extra", 2, "'extra' is not an argument of show"},
         {"show --max-bytes many", 2, "--max-bytes needs a number of bytes, not 'many'"},
         {"stores --store x", 2, "--store is not an option of stores"},
@@ -779,6 +806,8 @@ TEST(Ctl, BadUsageSaysWhichArgument) {
         {"show --url http://nowhere", 2, "not a server URL: http://nowhere: the scheme is not supported"},
         {"show --url unix:///nowhere/velkshared.sock", 1, "cannot reach the server at unix:///nowhere"},
         {"clear --url unix:///nowhere/velkshared.sock", 1, "cannot clear store"},
+        {"put ns k v --url unix:///nowhere/velkshared.sock", 1, "cannot reach the server at unix:///nowhere"},
+        {"del ns k --url unix:///nowhere/velkshared.sock", 1, "cannot reach the server at unix:///nowhere"},
         {"show --keys no-such-namespace --store nothing-here", 1, "no namespace \"no-such-namespace\""},
     };
     for (const auto& c : cases) {
@@ -786,7 +815,9 @@ TEST(Ctl, BadUsageSaysWhichArgument) {
         EXPECT_EQ(status, c.status) << c.arguments << ": " << out;
         EXPECT_NE(out.find(c.says), std::string::npos) << c.arguments << ": " << out;
         if (c.status == 2) {
-            EXPECT_NE(out.find("usage: velkshared-ctl show|get|clear|stores"), std::string::npos) << out;
+            EXPECT_NE(out.find("usage: velkshared-ctl [OPTIONS] show|get|put|del|clear|stores"),
+                      std::string::npos)
+                << out;
         }
     }
     setenv("VELKSHARED_TIMEOUT_MS", "never", 1);
@@ -796,13 +827,67 @@ TEST(Ctl, BadUsageSaysWhichArgument) {
     EXPECT_NE(out.find("VELKSHARED_TIMEOUT_MS is not a number"), std::string::npos) << out;
 }
 
+// put and del seed and prune a store from the shell: what they leave is
+// what the library's own calls leave (read back through a handle), with
+// options before or after the command, and "--" before names that begin
+// with "-".
+TEST(Ctl, SeedsAndPrunesAStore) {
+    const std::string store = unique_store("ctl-seed");
+    ASSERT_EQ(velkshared_clear(nullptr, store.c_str()), 0);
+    const std::string file = std::string(VELKSHARED_TEST_WORK) + "/ctl-seed.bin";
+    const std::string file_bytes("a\0b\xff", 4);
+    std::ofstream(file, std::ios::binary) << file_bytes;
+    const std::string ctl_path = VELKSHARED_TEST_CTL;
+    const struct {
+        std::string command_line;  // after the path of velkshared-ctl
+        int status;
+        std::string says;
+    } steps[] = {
+        {"--url '" + std::string(std::getenv("VELKSHARED_URL")) + "' --store '" + store +
+             "' put ns k v --meta a=1 --meta b==2",
+         0, "stored key \"k\" (1 byte) in namespace \"ns\" of store"},
+        {"put --store='" + store + "' -- ns -k --dash", 0, "stored key \"-k\" (6 bytes)"},
+        {"put ns file --file '" + file + "' --store '" + store + "'", 0, "stored key \"file\" (4 bytes)"},
+        {"put ns empty '' --store '" + store + "'", 0, "stored key \"empty\" (0 bytes)"},
+        {"put ns k x --file /nonexistent/f --store '" + store + "'", 2,
+         "put --file F takes a namespace and a key"},
+        {"put ns gone --file /nonexistent/f --store '" + store + "'", 1,
+         "cannot read \"/nonexistent/f\": No such file"},
+        {"--store '" + store + "' del ns empty -- -k missing", 1,
+         "velkshared-ctl: no key \"missing\" in namespace \"ns\""},
+        {"del ns empty --store '" + store + "'", 1, "deleted 0 keys from namespace \"ns\""},
+        {"del nothing k --store '" + store + "'", 1, "no namespace \"nothing\""},
+        {"get ns k --store '" + store + "'", 0, "metadata \"a\"=\"1\", \"b\"=\"=2\", value \"v\""},
+    };
+    for (const auto& step : steps) {
+        const auto [status, out] = program_output(ctl_path + " " + step.command_line);
+        EXPECT_EQ(status, step.status) << step.command_line << ": " << out;
+        EXPECT_NE(out.find(step.says), std::string::npos) << step.command_line << ": " << out;
+    }
+    const auto [status, out] = program_output("printf 'from\\000stdin' | " + ctl_path +
+                                              " put ns piped --file - " + "--store '" + store + "'");
+    EXPECT_EQ(status, 0) << out;
+    Client client = client_on(store);
+    EXPECT_EQ(get_value(client.get(), "ns", "k"), "v");
+    EXPECT_EQ(get_value(client.get(), "ns", "file"), file_bytes);
+    EXPECT_EQ(get_value(client.get(), "ns", "piped"), std::string("from\0stdin", 10));
+    EXPECT_EQ(get_value(client.get(), "ns", "-k"), std::nullopt);
+    EXPECT_EQ(get_value(client.get(), "ns", "empty"), std::nullopt);
+    velk_namespace_info_t info{};
+    ASSERT_EQ(velk_get_namespace(client.get(), "ns", &info), VELK_OK);
+    EXPECT_EQ(info.used_bytes, 1 + file_bytes.size() + 10);
+    EXPECT_EQ(velkshared_clear(nullptr, store.c_str()), 0);
+}
+
 // A password and a database number in the URL are used; a wrong password
 // is the server's refusal, reported at create.
 TEST(ServerFaults, PasswordsAndDatabasesAreHonoured) {
     PrivateServer server("auth");
     ASSERT_TRUE(server.start("--tcp -- --requirepass s3cret"));
-    const std::string address = server.url().substr(std::string("redis://").size());
-    const std::string with_password = "redis://:s3cret@" + address;
+    // The URL velkshared-server gives carries the password.
+    const std::string with_password = server.url();
+    ASSERT_EQ(with_password.rfind("redis://:s3cret@", 0), 0U) << with_password;
+    const std::string address = with_password.substr(with_password.find('@') + 1);
     Client in_two = client_on("auth", (with_password + "/2").c_str());
     ASSERT_TRUE(in_two) << velkshared_last_error();
     ASSERT_EQ(put_one(in_two.get(), "ns", "k", "in db 2"), VELK_OK);
@@ -810,7 +895,7 @@ TEST(ServerFaults, PasswordsAndDatabasesAreHonoured) {
     ASSERT_TRUE(in_zero);
     EXPECT_EQ(get_value(in_zero.get(), "ns", "k"), std::nullopt);
     EXPECT_EQ(get_value(in_two.get(), "ns", "k"), "in db 2");
-    for (const std::string& refused : {"redis://:wrong@" + address, server.url()}) {
+    for (const std::string& refused : {"redis://:wrong@" + address, "redis://" + address}) {
         errno = 0;
         EXPECT_EQ(client_on("auth", refused.c_str()), nullptr) << refused;
         EXPECT_EQ(errno, EPROTO) << refused;
