@@ -43,11 +43,13 @@ public:
     T* array(std::size_t n) {
         using Record = std::conditional_t<std::is_void_v<T>, unsigned char, std::remove_const_t<T>>;
         const std::size_t count = n == 0 ? 1 : n;
-        if (count > std::numeric_limits<std::size_t>::max() / sizeof(Record)) {
+        if (count > limit_ / sizeof(Record)) {
             return nullptr;
         }
         return static_cast<T*>(zeroed(count * sizeof(Record)));
     }
+    // The most one array may take.
+    void set_limit(std::size_t bytes) noexcept { limit_ = bytes; }
     // Gives back everything, keeping the chunks for the next call.
     void reset() noexcept {
         for (void* block : large_) {
@@ -99,6 +101,7 @@ private:
     std::size_t chunk_ = 0;  // the chunk in use
     std::size_t used_ = 0;   // how much of it
     std::vector<void*> large_;
+    std::size_t limit_ = std::numeric_limits<std::size_t>::max();
 };
 
 // What the builder needs of the replay beyond the line: the callback that
@@ -164,8 +167,12 @@ public:
             out = nullptr;
             return;
         }
-        expect_given(value, Where{where_, name});
+        const Where here{where_, name};
+        expect_given(value, here);
         out = places_.results_for_query(n);
+        if (out == nullptr) {
+            reader_.refuse(here, cat("no memory for ", n, " records of what it holds"));
+        }
     }
 
     void freed(const char* name, velk_query_result_t*& out, std::int32_t count) {

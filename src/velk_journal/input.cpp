@@ -578,6 +578,11 @@ void Journal::index(const std::string& path) {
             if (!pid) {
                 reader.refuse("pid", "missing");
             }
+            // A process is numbered at its first call, after the one it was
+            // forked from.
+            if (process.parent >= process.number && process.parent != 0) {
+                reader.refuse("parent", "a process is forked only from one numbered before it");
+            }
             if (process.number == 0 || !processes_.emplace(process.number, process).second) {
                 reader.refuse("process", cat("process ", process.number) +
                                              (process.number == 0 ? " cannot be" : " has two lines"));

@@ -97,7 +97,7 @@ public:
         inherited_handles();
     }
     ~Replay() override {
-        for (auto& [key, client] : handles_) {
+        for (velk_client* client : alive_) {
             target<vf::kClientDestroy>()(client);
         }
         for (auto& [name, results] : results_) {
@@ -130,12 +130,18 @@ public:
 
     velk_get_callback_t callback() override { return capture; }
     velk_query_result_t* results_for_query(std::size_t n) override {
+        if (n > limits().bytes / sizeof(velk_query_result_t)) {
+            return nullptr;
+        }
         pending_.assign(std::max<std::size_t>(n, 1), velk_query_result_t{});
         return pending_.data();
     }
     velk_query_result_t* results_named(std::string_view name, std::size_t count) override {
         const auto it = results_.find(std::string(name));
         if (it == results_.end()) {
+            return nullptr;
+        }
+        if (count > limits().bytes / sizeof(velk_query_result_t)) {
             return nullptr;
         }
         if (it->second.size() < count) {
@@ -204,6 +210,7 @@ private:
         static const int config = 0;
         velk_client* client = target<vf::kClientCreate>()(&config);
         if (client != nullptr) {
+            alive_.insert(client);
             handles_[key] = client;
             stores_[key] = store->second;
         }
@@ -266,11 +273,15 @@ private:
         ArgsOf<F> args{};
         Arena& arena = arena_;
         arena.reset();
+        arena.set_limit(limits().bytes);
         pending_.clear();
         freeing_.clear();
         Builder builder(reader, reader.member(line, "args", top), at_args, arena, *this);
         std::apply([&](auto&... a) { vj::Calls<F>::args(builder, a...); }, args);
         check_drop<F>(reader, plan.plan, args);
+        if (plan.plan.decision.delay_us > limits().delay_us) {
+            reader.refuse(Where{nullptr, "plan"}, "a delay longer than this replay waits");
+        }
         if constexpr (kOnHandle<F>) {
             std::get<0>(args) = handle_of(call);
         }
@@ -304,6 +315,11 @@ private:
             const int error = errno;
             making.pop_back();
             if constexpr (std::is_same_v<R, velk_client*>) {
+                if (result != nullptr) {
+                    alive_.insert(result);  // destroyed at the end unless the journal destroys it
+                }
+            }
+            if constexpr (std::is_same_v<R, velk_client*>) {
                 created(call, line, reader, result, error, at_line);
                 std::apply([&](auto... a) { vj::Calls<F>::out(out, result, a...); }, args);
                 if (result != nullptr) {
@@ -335,7 +351,14 @@ private:
             }
         }
         if (!freeing_.empty()) {
-            results_.erase(freeing_);
+            // What a free of fewer records than the query filled left is the
+            // replay's to give back (released records release nothing).
+            const auto it = results_.find(freeing_);
+            if (it != results_.end()) {
+                target<vf::kQueryResultFree>()(it->second.data(),
+                                               static_cast<std::int32_t>(it->second.size()));
+                results_.erase(it);
+            }
         }
         not_made(plan, found);
         report(call, line, found);
@@ -346,6 +369,7 @@ private:
             }
             if constexpr (is_destroy(F)) {
                 handles_.erase(Key{call.process, call.handle});
+                alive_.erase(std::get<0>(args));
             }
         }
     }
@@ -421,6 +445,7 @@ private:
                 std::apply([&](auto... a) { return through_layer<F>(plan.plan, a...); }, args);
             making.pop_back();
             if (copy != nullptr) {
+                alive_.insert(copy);
                 handles_[shadow.key] = copy;
                 copies_made<F>(shadow.key, plan, args);
             }
@@ -462,6 +487,7 @@ private:
                 target<vf::kQueryResultFree>()(results.data(), static_cast<std::int32_t>(results.size()));
             }
             if constexpr (is_destroy(F)) {
+                alive_.erase(copy->second);
                 handles_.erase(copy);
             }
             CallLine as_shadow = call;
@@ -535,6 +561,7 @@ private:
     bool print_;
     Verdict verdict_;
     std::map<Key, velk_client*> handles_;
+    std::set<velk_client*> alive_;  // every handle made and not destroyed
     std::map<Key, std::string> stores_;
     std::map<Key, Key> inherited_;
     std::map<Key, std::vector<Shadow>> shadows_;
@@ -598,6 +625,18 @@ struct SeenAny {
 };
 
 }  // namespace
+
+namespace {
+Limits the_limits;
+}  // namespace
+
+void set_limits(const Limits& limits) noexcept {
+    the_limits = limits;
+}
+
+const Limits& limits() noexcept {
+    return the_limits;
+}
 
 Api load_library(const std::string& which) {
     Api api;

@@ -58,6 +58,17 @@ struct Verdict {
 // used.
 Verdict replay(Journal& journal, const Api& api, const Names& ignore, bool print);
 
+// How much a replay may take of the machine for one call: the room its
+// arguments need, and the delay its plan asks for. Beyond them a call is
+// refused (a fuzzer's journals would take the machine). No limit unless
+// set.
+struct Limits {
+    std::size_t bytes = static_cast<std::size_t>(-1);
+    std::uint32_t delay_us = static_cast<std::uint32_t>(-1);
+};
+void set_limits(const Limits& limits) noexcept;
+const Limits& limits() noexcept;
+
 // Every member name the journal's answers hold, which --ignore may name.
 Names known_names();
 

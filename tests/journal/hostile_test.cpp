@@ -88,6 +88,10 @@ TEST(HostileJournals, AreRefusedWithTheirLineAndWhy) {
          "line 2: process: process 1 has no line of its own"},
         {"a process line twice", kHeader + kProcess + kProcess, "line 3: process: process 1 has two lines"},
         {"no header", kProcess, "is no journal of libvelkfault's"},
+        {"a process forked from a later one",
+         kHeader +
+             with(kProcess, "\"parent\": null, \"forked_after\": null", "\"parent\": 1, \"forked_after\": 0"),
+         "line 2: parent: a process is forked only from one numbered before it"},
         {"an older version", "{\"journal\": \"velkfault\", \"version\": 1, \"values\": \"full\"}\n",
          "journal of version 1"},
         {"empty", "", "is empty: no journal header"},
