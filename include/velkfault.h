@@ -58,15 +58,20 @@
  *
  * @par The journal
  * With VELKFAULT_JOURNAL=FILE, read at load, every call that passes through
- * this library writes one JSON line to FILE (created anew): its arguments,
- * its answer and everything it wrote back, with its thread, handle, time and
- * whether a plan failed or delayed it. VELKFAULT_JOURNAL_VALUES says how
- * values go into it: `hash` (the default: their FNV-1a hash), `full` (their
- * bytes, in base64: what velk-replay needs to make the calls again) or
- * `none`. The README has the format. Lines of several threads never
- * interleave. A journal that cannot be written stops with one line on
- * stderr and changes no answer; one that cannot be opened, or an unknown
- * VELKFAULT_JOURNAL_VALUES, stops the program at load with exit status 2.
+ * this library writes one JSON line to FILE: its arguments (as far as the
+ * library reads them), its answer and everything it wrote back, with its
+ * process, thread, handle, time and what a plan did to it. Every process
+ * that loads this library with the variable writes to the one file: the
+ * first creates it, the others (a child after fork, a program started with
+ * exec) append, and none truncates it; seq numbers are unique in the file.
+ * A file that is not a journal of this version is not added to.
+ * VELKFAULT_JOURNAL_VALUES says how values go into it: `hash` (the default:
+ * their FNV-1a hash), `full` (their bytes, in base64: what velk-journal
+ * needs to make the calls again) or `none`. The README has the format.
+ * Lines of threads and processes never interleave. A journal that cannot
+ * be written stops with one line on stderr and changes no answer; one that
+ * cannot be opened, or an unknown VELKFAULT_JOURNAL_VALUES, stops the
+ * program at load with exit status 2.
  */
 #ifndef VELKFAULT_H
 #define VELKFAULT_H
