@@ -262,11 +262,11 @@ void Cache::end_put(std::vector<Victim>& victims) {
         exempt_.clear();
         exempt_.reserve(call_.size());
         // A key stored twice counts by the item that stored its value.
-        for (auto it = call_.rbegin(); it != call_.rend(); ++it) {
-            Entry& entry = entries_[*it];
+        for (std::size_t i = call_.size(); i-- > 0;) {
+            Entry& entry = entries_[call_[i]];
             if (entry.present && !entry.exempt) {
                 entry.exempt = true;
-                exempt_.push_back(*it);
+                exempt_.push_back(call_[i]);
             }
         }
         call_.clear();

@@ -562,49 +562,89 @@ TEST(CacheEngine, ThreadsShareTheEngine) {
     }
 }
 
-// Every allocation of a put call that evicts fails in turn: the call throws
-// std::bad_alloc or completes, and afterwards the engine's victims are
-// still entries it knew, each once, with the capacity kept.
+// Every allocation of a put call that evicts, then of a change of policy,
+// fails in turn: the call throws std::bad_alloc or completes, and afterwards
+// the engine's victims are still entries it knew, each once, with the
+// capacity kept.
 TEST(CacheEngine, FailedAllocationsLeaveItWhole) {
-    for (long fail = 1;; ++fail) {
-        SCOPED_TRACE(fail);
-        cache::Engine engine;
-        Front front(engine);
-        const int handle = 0;
-        ASSERT_EQ(engine.configure(fail % 2 == 0 ? "ns=100:random" : "ns=100:lfu"), "");
-        Items items;
-        for (int i = 0; i < 40; ++i) {
-            items.emplace_back("key-long-enough-to-allocate-" + std::to_string(i), 10);
-        }
-        front.put(&handle, "ns", Items(items.begin(), items.begin() + 10));
-        std::vector<cache::PutItem> put;
-        for (const auto& item : items) {
-            put.push_back({item.first.c_str(), item.second, cache::Fate::Stored});
-        }
-        alloc_hook::open(fail);
-        bool threw = false;
-        try {
-            engine.stored(&handle, "ns", put);
-        } catch (const std::bad_alloc&) {
-            threw = true;
-        }
-        const alloc_hook::Window window = alloc_hook::pause();
-        alloc_hook::close();
-        std::set<std::string> known;
-        for (const auto& item : items) {
-            known.insert(item.first);
-        }
-        const std::vector<cache::Victim> victims = engine.stored(&handle, "ns", put);
-        std::set<std::string> seen;
-        for (const cache::Victim& victim : victims) {
-            EXPECT_TRUE(known.count(victim.key) > 0 && seen.insert(victim.key).second) << victim.key;
-        }
-        cache::Stats stats;
-        ASSERT_TRUE(engine.stats("h1", "ns", stats));
-        EXPECT_LE(stats.peak_bytes, 100u);
-        if (!window.failed) {
-            EXPECT_FALSE(threw);
-            break;
+    for (const char* policy : {"random", "lfu"}) {
+        for (long fail = 1;; ++fail) {
+            SCOPED_TRACE(std::string(policy) + " " + std::to_string(fail));
+            cache::Engine engine;
+            Front front(engine);
+            const int handle = 0;
+            ASSERT_EQ(engine.configure(std::string("ns=100:") + policy), "");
+            Items items;
+            for (int i = 0; i < 40; ++i) {
+                items.emplace_back("key-long-enough-to-allocate-" + std::to_string(i), 10);
+            }
+            front.put(&handle, "ns", Items(items.begin(), items.begin() + 10));
+            std::vector<cache::PutItem> put;
+            std::set<std::string> known;
+            for (const auto& item : items) {
+                put.push_back({item.first.c_str(), item.second, cache::Fate::Stored});
+                known.insert(item.first);
+            }
+            alloc_hook::open(fail);
+            try {
+                engine.stored(&handle, "ns", put);
+                engine.configure("ns=100:fifo");
+            } catch (const std::bad_alloc&) {
+            }
+            const alloc_hook::Window window = alloc_hook::pause();
+            alloc_hook::close();
+            std::set<std::string> seen;
+            for (const cache::Victim& victim : engine.stored(&handle, "ns", put)) {
+                EXPECT_TRUE(known.count(victim.key) > 0 && seen.insert(victim.key).second) << victim.key;
+            }
+            cache::Stats stats;
+            ASSERT_TRUE(engine.stats("h1", "ns", stats));
+            EXPECT_LE(stats.peak_bytes, 100u);
+            if (!window.failed) {
+                break;
+            }
         }
     }
+}
+
+// The calls the interposer may make that the traces above do not: a handle
+// made again at an address whose destroy was not seen, a destroy of a handle
+// never seen, keys that are NULL or unknown, a create without a policy.
+TEST(CacheEngine, CallsAtTheEdges) {
+    cache::Engine engine;
+    Front front(engine);
+    const int handle = 0;
+    const int other = 0;
+    ASSERT_EQ(engine.configure("ns=10:lru"), "");
+    front.create(&handle);
+    front.put(&handle, "ns", {{"a", 4}});
+    front.create(&handle);  // h1's counts are kept; this is h2
+    front.destroy(&other);
+    engine.declared(&handle, "made", 0, nullptr, true);
+    const cache::ReadItem reads[] = {{nullptr, cache::Seen::Found}, {"a", cache::Seen::Found}};
+    engine.read(&handle, "ns", reads);
+    const char* const keys[] = {nullptr, "never"};
+    engine.deleted(&handle, "ns", keys);
+    std::vector<cache::Fate> fates = {cache::Fate::NotStored, cache::Fate::Pending};
+    const std::vector<std::uint64_t> sizes = {99, 99};
+    engine.refuse(&handle, "ns", sizes, fates);
+    EXPECT_EQ(fates, (std::vector<cache::Fate>{cache::Fate::NotStored, cache::Fate::Refused}));
+    std::string summary;
+    for (const cache::Record& record : engine.records()) {
+        summary += "h" + std::to_string(record.handle) + "/" + record.ns + ":" + record.policy + ":" +
+                   std::to_string(record.stats.hits) + " ";
+    }
+    EXPECT_EQ(summary, "h1/ns:lru:0 h2/made:lru:0 h2/ns:lru:1 ");
+    // A victim given back twice, and after its namespace was dropped.
+    const std::vector<cache::Victim> kept = {{"a", 4}};
+    engine.restore(&handle, "ns", kept);
+    engine.restore(&handle, "ns", kept);
+    front.drop(&handle, "ns");
+    engine.restore(&handle, "ns", kept);
+    EXPECT_EQ(front.put(&handle, "ns", {{"b", 7}}).victims, std::vector<std::string>{"a"});
+    EXPECT_STREQ(cache::policy_text(cache::Policy::Unknown), "");
+    // Lines of one name whose handles differ in their settings.
+    const cache::Record mixed[] = {{1, "a", 10, "lru", {}}, {2, "a", 20, "fifo", {}}};
+    EXPECT_NE(cache::report_table(mixed).find("  a                2    varies  varies"), std::string::npos)
+        << cache::report_table(mixed);
 }

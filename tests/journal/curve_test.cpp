@@ -185,6 +185,33 @@ TEST(Curve, PointsEqualTheCacheModeOnTheSameCalls) {
     }
 }
 
+// Why the curve has the program put a missed key back: without that, a
+// read hits at 10 bytes and misses at 15 (at 15 the earlier read of "b"
+// hit and kept it, and it pushes "a" out), so no single pass could give
+// every capacity; with it, the read of "a" misses at both and hits from
+// 16 bytes up, as a stack algorithm's reads do.
+TEST(Curve, WithoutTheReloadALargerCacheCanKeepLess) {
+    const auto hits_of_a = [](std::uint64_t capacity, bool reload) {
+        cache::Engine engine;
+        EXPECT_EQ(engine.configure("ns=" + std::to_string(capacity) + ":lru"), "");
+        Front front(engine);
+        const int handle = 0;
+        front.put(&handle, "ns", {{"b", 8}});
+        front.put(&handle, "ns", {{"a", 5}});
+        if (front.read(&handle, "ns", {"b"}, true)[0] == cache::Seen::NotFound && reload) {
+            front.put(&handle, "ns", {{"b", 8}});
+        }
+        front.put(&handle, "ns", {{"x", 2}});
+        front.put(&handle, "ns", {{"y", 1}});
+        return front.read(&handle, "ns", {"a"}, true)[0] == cache::Seen::Found;
+    };
+    EXPECT_TRUE(hits_of_a(10, false));
+    EXPECT_FALSE(hits_of_a(15, false));
+    EXPECT_FALSE(hits_of_a(10, true));
+    EXPECT_FALSE(hits_of_a(15, true));
+    EXPECT_TRUE(hits_of_a(16, true));
+}
+
 TEST(Curve, ObviousCurves) {
     velkfault::curve::Options all{{Policy::Lru, Policy::Fifo, Policy::Lfu, Policy::Random}, 1};
     // One key of 10 bytes, read five times, and one read that finds nothing.
@@ -271,10 +298,15 @@ TEST(Curve, ChartRenders) {
     ns.name = "sessions <&> \"quoted\"";
     const velkfault::curve::Options options{{Policy::Lru, Policy::Fifo, Policy::Lfu, Policy::Random}, 1};
     velkfault::curve::Namespace unread{"unread", std::vector<Trace>(1)};
-    unread.caches[0].store(0, 5);
-    unread.caches[0].end_put();
+    for (velkfault::curve::Key key = 0; key < 1000; ++key) {
+        unread.caches[0].store(key, 5);
+        unread.caches[0].end_put();
+    }
+    Curve lonely;  // reads, and not one point
+    lonely.ns = "lonely";
+    lonely.reads = 3;
     const Curve curves[] = {velkfault::curve::compute(ns, options),
-                            velkfault::curve::compute(unread, options)};
+                            velkfault::curve::compute(unread, options), lonely};
     const std::pair<std::string, std::string> charts[] = {
         {"curve_chart", velkfault::curve::to_svg(curves)},
         {"curve_empty", velkfault::curve::to_svg({})},
@@ -293,5 +325,7 @@ TEST(Curve, ChartRenders) {
     EXPECT_NE(charts[0].second.find("sessions &lt;&amp;&gt; &quot;quoted&quot;"), std::string::npos);
     EXPECT_NE(charts[0].second.find("declared 1000 B"), std::string::npos);
     EXPECT_NE(charts[0].second.find("no reads recorded"), std::string::npos);
+    EXPECT_NE(charts[0].second.find("1,000 uses"), std::string::npos);
+    EXPECT_NE(charts[0].second.find("nothing stored through the recorded handles"), std::string::npos);
 #endif
 }
