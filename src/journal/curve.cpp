@@ -178,6 +178,7 @@ public:
                     }
                     if (held_.holds(op.key)) {
                         leave(op.key);
+                        known_ -= held_.size[op.key];
                     }
                     held_.hold(op.key, op.size);
                     known_ += op.size;

@@ -214,17 +214,20 @@ TEST(Curve, WithoutTheReloadALargerCacheCanKeepLess) {
 
 TEST(Curve, ObviousCurves) {
     velkfault::curve::Options all{{Policy::Lru, Policy::Fifo, Policy::Lfu, Policy::Random}, 1};
-    // One key of 10 bytes, read five times, and one read that finds nothing.
+    // One key of 10 bytes (stored twice), read five times, and one read
+    // that finds nothing.
     velkfault::curve::Namespace one{"one", std::vector<Trace>(1)};
     one.caches[0].declare(64);
-    one.caches[0].store(0, 10);
-    one.caches[0].end_put();
+    for (int i = 0; i < 2; ++i) {
+        one.caches[0].store(0, 10);
+        one.caches[0].end_put();
+    }
     for (int i = 0; i < 5; ++i) {
         one.caches[0].read(0, cache::Seen::Found);
     }
     one.caches[0].read(1, cache::Seen::NotFound);
     const Curve curve = velkfault::curve::compute(one, all);
-    EXPECT_EQ(curve.uses, 6u);
+    EXPECT_EQ(curve.uses, 7u);
     EXPECT_EQ(curve.reads, 6u);
     EXPECT_EQ(curve.exact_from, 10u);
     EXPECT_EQ(curve.declared, std::vector<std::uint64_t>{64});
