@@ -163,29 +163,18 @@ void Cache::erase_order(Id id) noexcept {
     }
 }
 
-void Cache::store(Id id, std::uint64_t size) {
+// Room for a new entry: everything storing it could need to allocate.
+void Cache::make_room(Id id) {
     if (id >= entries_.size()) {
         entries_.resize(static_cast<std::size_t>(id) + 1);
     }
-    call_.push_back(id);
-    Entry& entry = entries_[id];
-    if (!entry.present) {
-        try {
-            prepare_insert();
-        } catch (...) {
-            call_.pop_back();
-            throw;
-        }
-    }
+    prepare_insert();
+}
+
+// A new entry, the newest; make_room came first.
+void Cache::add_entry(Id id, std::uint64_t size) noexcept {
     ++clock_;
-    if (entry.present) {
-        known_ = known_ - entry.size + size;
-        entry.size = size;
-        ++entry.uses;
-        entry.last_use = clock_;
-        touch_order(id);
-        return;
-    }
+    Entry& entry = entries_[id];
     entry = Entry{};
     entry.size = size;
     entry.last_use = clock_;
@@ -194,6 +183,25 @@ void Cache::store(Id id, std::uint64_t size) {
     entry.present = true;
     known_ += size;
     insert_order(id);
+}
+
+void Cache::store(Id id, std::uint64_t size) {
+    const bool known = knows(id);
+    if (!known) {
+        make_room(id);
+    }
+    call_.push_back(id);
+    if (!known) {
+        add_entry(id, size);
+        return;
+    }
+    Entry& entry = entries_[id];
+    ++clock_;
+    known_ = known_ - entry.size + size;
+    entry.size = size;
+    ++entry.uses;
+    entry.last_use = clock_;
+    touch_order(id);
 }
 
 void Cache::hit(Id id) noexcept {
@@ -232,20 +240,8 @@ void Cache::restore(Id id, std::uint64_t size) {
     if (knows(id)) {
         return;  // stored again meanwhile: that value is the one the store holds
     }
-    if (id >= entries_.size()) {
-        entries_.resize(static_cast<std::size_t>(id) + 1);
-    }
-    prepare_insert();
-    ++clock_;
-    Entry& entry = entries_[id];
-    entry = Entry{};
-    entry.size = size;
-    entry.last_use = clock_;
-    entry.birth = clock_;
-    entry.uses = 1;
-    entry.present = true;
-    known_ += size;
-    insert_order(id);
+    make_room(id);
+    add_entry(id, size);
     if (stats_.evictions > 0) {
         --stats_.evictions;
         stats_.evicted_bytes -= std::min(stats_.evicted_bytes, size);

@@ -110,6 +110,8 @@ private:
         bool exempt = false;  // stored by the put call being evicted after
     };
 
+    void make_room(Id id);
+    void add_entry(Id id, std::uint64_t size) noexcept;
     // The policy's order of the known entries.
     void prepare_insert();
     void insert_order(Id id) noexcept;
