@@ -355,6 +355,7 @@ TEST(CacheEngine, DeclaredSettingsAndTheRulesOverThem) {
     EXPECT_NE(engine.declared(&handle, "d", 10, "tinylfu", true).find("'tinylfu'"), std::string::npos);
     EXPECT_EQ(engine.declared(&handle, "e", 10, "tinylfu", true), "");  // reported once
     EXPECT_EQ(front.put(&handle, "d", {{"x", 50}}).fates[0], cache::Fate::Stored);
+    front.remove(&handle, "d", {"x"});  // forgotten, though it has no order to leave
     EXPECT_EQ(front.put(&handle, "a", {{"x", 101}}).fates[0], cache::Fate::Refused);
     engine.declared(&handle, "a", 200, nullptr, false);
     EXPECT_EQ(front.put(&handle, "a", {{"x", 101}}).fates[0], cache::Fate::Stored);
