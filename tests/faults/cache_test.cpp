@@ -58,9 +58,9 @@ public:
             stored.push_back(key);
         }
         std::vector<std::string> exempt;  // by the last item that stored each
-        for (auto it = stored.rbegin(); it != stored.rend(); ++it) {
-            if (std::find(exempt.begin(), exempt.end(), *it) == exempt.end()) {
-                exempt.insert(exempt.begin(), *it);
+        for (std::size_t i = stored.size(); i-- > 0;) {
+            if (std::find(exempt.begin(), exempt.end(), stored[i]) == exempt.end()) {
+                exempt.insert(exempt.begin(), stored[i]);
             }
         }
         std::vector<std::string> victims;
