@@ -72,6 +72,70 @@
  * be written stops with one line on stderr and changes no answer; one that
  * cannot be opened, or an unknown VELKFAULT_JOURNAL_VALUES, stops the
  * program at load with exit status 2.
+ *
+ * @par The cache mode
+ * The store these calls belong to is a cache; the mock and the shared store
+ * only record a namespace's capacity and eviction policy. With the cache mode
+ * on, this library enforces them in front of the next library, exactly as
+ * follows, and counts hits and misses. It is off unless VELKFAULT_CACHE (read
+ * at load), `velkfault-run --cache [SPEC]` or velkfault_cache() turns it on;
+ * off, it changes nothing and costs one load of a flag per call.
+ *  - The spec: `on`, `off`, or rules `NS=BYTES[:POLICY]` separated by ';'
+ *    (`*` for every namespace no rule names; BYTES in bytes, or with KiB,
+ *    MiB, GiB or TiB). `on` uses each namespace's declared settings: what
+ *    its create and its updates gave it (capacity 0 and "lru" for one a put
+ *    made). A rule takes the place of the declared capacity, and of the
+ *    policy when it names one, for eviction only (velk_get_namespace still
+ *    reports what was declared). A malformed VELKFAULT_CACHE or
+ *    VELKFAULT_SEED stops the program at load, with one line on stderr
+ *    naming the rule and exit status 2.
+ *  - Each handle's namespace is a cache of its own. It is bounded when its
+ *    capacity is above 0 and its policy is "lru", "lfu", "fifo" or "random";
+ *    otherwise it is counted and never evicted (a policy the mode does not
+ *    know is reported once on stderr).
+ *  - Only entries stored through this library while the mode is on are
+ *    known to it: an entry's size is its value's length, and the known
+ *    bytes are their sum. Entries stored before, or by another process on
+ *    the shared store, are neither counted in the known bytes nor evicted:
+ *    for a shared namespace the capacity bounds only what this process put.
+ *  - A use: a put item that stores its entry, or a get, get-into or query
+ *    item that finds a known entry (a hit). Finding a key the mode does not
+ *    know is a hit too, and changes nothing; an item that finds nothing is
+ *    a miss and changes nothing; an item with a NULL key is neither. A get or
+ *    get-into reports an empty value as it reports nothing: such an item is a
+ *    hit when the mode knows the key with an empty value and the item has no
+ *    filter, else a miss. Uses within a batch happen in item order; a call
+ *    that fails as a whole uses nothing.
+ *  - Before a put is passed on, an item whose value alone exceeds a bounded
+ *    capacity is taken out: its status is VELK_ERR_NO_MEMORY, it counts as
+ *    refused, and an entry it would have replaced stays. After the put, while
+ *    the known bytes exceed the capacity, the policy's victim is removed; the
+ *    entries this call stored are exempt until no other entry is left, and
+ *    then go in item order (a key stored twice in the call by its last item).
+ *    A capacity made smaller evicts nothing until the next put call ends.
+ *  - "lru": the entry whose last use is oldest. "fifo": the entry stored
+ *    first (a put that replaces a value keeps the entry's place). "lfu": the
+ *    fewest uses since the entry was first stored (storing counts, a
+ *    replacing put is a use), ties to the least recently used. "random":
+ *    among the candidates in the order they were first stored, the one at
+ *    index next() mod count of a SplitMix64 generator of the handle's
+ *    namespace, seeded once with VELKFAULT_SEED (default 1): the same calls
+ *    give the same victims.
+ *  - Victims are removed through the next library's velk_batch_delete_items,
+ *    one call per put call that evicts, inside the put and before it returns:
+ *    the store really loses them, and used bytes and listings show it. A
+ *    victim that call did not remove stays known, as the newest entry, and
+ *    is not counted as evicted. A delete that removes a key, a namespace
+ *    delete and a destroy forget what they remove. Turning the mode off
+ *    forgets every entry (calls are not seen while it is off); the counts
+ *    stay.
+ *  - Counts per handle's namespace: hits, misses, evictions, evicted bytes,
+ *    refused items, and the peak: the most known bytes after any put call's
+ *    eviction. velkfault_cache_stats() gives them; with
+ *    VELKFAULT_CACHE_REPORT=FILE a JSON report of every handle's namespaces
+ *    is written at exit (the README has the format). Handles are named h1,
+ *    h2, ... in the order the mode first sees them, as the journal names
+ *    them when both are on from the start.
  */
 #ifndef VELKFAULT_H
 #define VELKFAULT_H
@@ -96,6 +160,23 @@ extern "C" {
 /** What the control calls return when the program's calls do not reach this
  *  library, because one loaded before it defines the velk_ functions. */
 #define VELKFAULT_NOT_IN_FRONT (-2)
+
+/** What velkfault_cache_stats() returns for a namespace the cache mode has
+ *  not seen; the value of VELK_ERR_NOT_FOUND. */
+#define VELKFAULT_NOT_FOUND (-1)
+
+/** What the control calls return when memory runs out; the value of VELK_ERR_NO_MEMORY. */
+#define VELKFAULT_NO_MEMORY (-4)
+
+/** The counts of the cache mode for a namespace (see "The cache mode"). */
+typedef struct velkfault_cache_stats_t {
+    uint64_t hits;          /**< Read items that found their key. */
+    uint64_t misses;        /**< Read items that found nothing. */
+    uint64_t evictions;     /**< Entries removed to bring the known bytes down to the capacity. */
+    uint64_t evicted_bytes; /**< Their sizes, summed. */
+    uint64_t refused;       /**< Put items not passed on: their value alone exceeded the capacity. */
+    uint64_t peak_bytes;    /**< The most known bytes after any put call's eviction. */
+} velkfault_cache_stats_t;
 
 /**
  * Makes later calls of a function fail with a code.
@@ -149,8 +230,37 @@ VELKFAULT_API int velkfault_delay(const char* function, uint32_t microseconds);
  */
 VELKFAULT_API uint64_t velkfault_calls(const char* function);
 
-/** Removes every rule and delay and sets every count to zero. */
+/** Removes every rule and delay and sets every count to zero. The cache
+ *  mode, its entries and its counts are not affected. */
 VELKFAULT_API void velkfault_reset(void);
+
+/**
+ * Turns the cache mode on with a spec, replaces its rules, or turns it off.
+ * Rules take effect at once for the capacities and policies, and evict at
+ * the end of the next put call; counts and known entries are kept (but by
+ * `off`, which forgets the entries).
+ * @param spec `on`, rules `NS=BYTES[:POLICY]` separated by ';', or `off`;
+ *             NULL means `off`.
+ * @return 0, VELKFAULT_NOT_IN_FRONT, VELKFAULT_INVALID_ARGUMENT for a
+ *         malformed spec (nothing changes) or VELKFAULT_NO_MEMORY.
+ */
+VELKFAULT_API int velkfault_cache(const char* spec);
+
+/**
+ * Gives the cache mode's counts for a namespace.
+ * @param handle_or_null A handle's name as the report has it ("h1"), or NULL
+ *                       for every handle's namespace of that name (handles
+ *                       destroyed since included): the counts summed, and
+ *                       the largest of their peaks (each is a cache of its
+ *                       own, with its own capacity).
+ * @param ns             The namespace's name.
+ * @param out            Receives the counts (cleared first; all zero unless 0 is returned).
+ * @return 0; VELKFAULT_NOT_FOUND when the mode has seen no such handle's
+ *         namespace; VELKFAULT_INVALID_ARGUMENT if ns or out is NULL (nothing
+ *         written); VELKFAULT_NO_MEMORY.
+ */
+VELKFAULT_API int velkfault_cache_stats(const char* handle_or_null, const char* ns,
+                                        velkfault_cache_stats_t* out);
 
 #ifdef __cplusplus
 }

@@ -1,14 +1,17 @@
 // SPDX-License-Identifier: MIT
 // The VELKFAULT grammar, valid and malformed, and how the registry finds
-// the definitions it forwards to.
+// the definitions it forwards to (and what the control calls do when the
+// calls would never reach it).
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
+#include "faults/cache_engine.hpp"
 #include "faults/plan.hpp"
 #include "faults/registry.hpp"
+#include "velkfault.h"
 
 using namespace velkfault;
 
@@ -92,6 +95,22 @@ TEST(Registry, FindsDefinitionsOutsideTheLookupOrder) {
     void* global = dlopen(VELKFAULT_TEST_MOCK, RTLD_NOW | RTLD_NOLOAD | RTLD_GLOBAL);
     ASSERT_NE(global, nullptr);
     EXPECT_FALSE(in_front());
+    dlclose(global);
+    dlclose(mock);
+}
+
+// Once a library loaded before this code defines the velk_ functions, the
+// cache mode could never see a call: the control call refuses.
+TEST(CacheControl, RefusedWhenNotInFront) {
+    void* mock = dlopen(VELKFAULT_TEST_MOCK, RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(mock, nullptr) << dlerror();
+    void* global = dlopen(VELKFAULT_TEST_MOCK, RTLD_NOW | RTLD_NOLOAD | RTLD_GLOBAL);
+    ASSERT_NE(global, nullptr) << dlerror();
+    EXPECT_EQ(velkfault_cache("on"), VELKFAULT_NOT_IN_FRONT);
+    setenv("VELKFAULT_CACHE", "on", 1);
+    EXPECT_NE(velkfault::cache::from_environment().find("cannot take effect"), std::string::npos);
+    unsetenv("VELKFAULT_CACHE");
+    EXPECT_FALSE(velkfault::cache::engine().on());
     dlclose(global);
     dlclose(mock);
 }

@@ -3,7 +3,6 @@
 
 #include <dlfcn.h>
 
-#include <atomic>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -59,10 +58,20 @@ void resolve() {
 }
 
 // Window state. A spin lock keeps the tracking table consistent if another
-// thread allocates while a window is open.
-std::atomic<bool> counting{false};
-std::atomic<bool> tracking{false};
-std::atomic_flag table_lock = ATOMIC_FLAG_INIT;
+// thread allocates while a window is open. The atomics are the compiler's
+// builtins, not std::atomic: its member functions are inline templates, and
+// the linker may keep a sanitizer-instrumented copy of them from another
+// object of the test program, which would run before the runtime is ready.
+bool counting = false;
+bool tracking = false;
+bool table_lock = false;
+
+bool flag(const bool& which) {
+    return __atomic_load_n(&which, __ATOMIC_RELAXED);
+}
+void set_flag(bool& which, bool value) {
+    __atomic_store_n(&which, value, __ATOMIC_SEQ_CST);
+}
 long fail_at = 0;
 long attempts = 0;
 bool failed = false;
@@ -76,10 +85,10 @@ long live_count = 0;
 
 struct TableGuard {
     TableGuard() {
-        while (table_lock.test_and_set(std::memory_order_acquire)) {
+        while (__atomic_test_and_set(&table_lock, __ATOMIC_ACQUIRE)) {
         }
     }
-    ~TableGuard() { table_lock.clear(std::memory_order_release); }
+    ~TableGuard() { __atomic_clear(&table_lock, __ATOMIC_RELEASE); }
 };
 
 std::size_t slot_of(const void* p) {
@@ -110,7 +119,7 @@ void forget(void* p) {
 
 // Counts one attempt; true if it must fail.
 bool attempt() {
-    if (!counting.load(std::memory_order_relaxed)) {
+    if (!flag(counting)) {
         return false;
     }
     TableGuard guard;
@@ -123,14 +132,14 @@ bool attempt() {
 }
 
 void note_allocated(void* p) {
-    if (p != nullptr && counting.load(std::memory_order_relaxed)) {
+    if (p != nullptr && flag(counting)) {
         TableGuard guard;
         remember(p);
     }
 }
 
 void note_freed(void* p) {
-    if (p != nullptr && tracking.load(std::memory_order_relaxed)) {
+    if (p != nullptr && flag(tracking)) {
         TableGuard guard;
         forget(p);
     }
@@ -147,8 +156,8 @@ void open(long fail) {
     attempts = 0;
     failed = false;
     fail_at = fail;
-    tracking.store(true);
-    counting.store(true);
+    set_flag(tracking, true);
+    set_flag(counting, true);
 }
 
 Window peek() {
@@ -157,13 +166,13 @@ Window peek() {
 }
 
 Window pause() {
-    counting.store(false);
+    set_flag(counting, false);
     return peek();
 }
 
 void close() {
-    counting.store(false);
-    tracking.store(false);
+    set_flag(counting, false);
+    set_flag(tracking, false);
 }
 
 }  // namespace alloc_hook
