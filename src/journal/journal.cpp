@@ -228,7 +228,7 @@ void after_fork_in_child() {
     if (parent != 0) {
         for (auto& [address, name] : handles) {
             if (name.find('/') == std::string::npos) {
-                name = std::to_string(parent) + "/" + name;
+                name.insert(0, std::to_string(parent) + "/");
             }
         }
     }

@@ -21,8 +21,8 @@ std::string show_bytes(std::string_view bytes, std::size_t limit) {
     const bool text =
         velkfault::journal::valid_utf8(shown) ||
         velkfault::journal::valid_utf8(shown.substr(0, shown.size() > 3 ? shown.size() - 3 : 0));
-    for (std::size_t i = 0; i < shown.size(); ++i) {
-        const auto c = static_cast<unsigned char>(shown[i]);
+    for (const char byte : shown) {
+        const auto c = static_cast<unsigned char>(byte);
         if (c == '"' || c == '\\') {
             out += '\\';
             out += static_cast<char>(c);

@@ -31,14 +31,15 @@ std::string Where::path() const {
         chain.push_back(w);
     }
     std::string out;
-    for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
-        if ((*it)->name != nullptr) {
+    std::reverse(chain.begin(), chain.end());
+    for (const Where* w : chain) {
+        if (w->name != nullptr) {
             if (!out.empty()) {
                 out += '.';
             }
-            out += (*it)->name;
-        } else if ((*it)->index >= 0) {
-            out += '[' + std::to_string((*it)->index) + ']';
+            out += w->name;
+        } else if (w->index >= 0) {
+            out += cat("[", w->index, "]");
         }
     }
     return out;

@@ -127,9 +127,10 @@ std::string parse(int argc, char** argv, Command& command) {
         if (known.count(name) == 0) {
             std::string list;
             for (const std::string& k : known) {
-                list += (list.empty() ? "" : ", ") + k;
+                list += list.empty() ? "" : ", ";
+                list += k;
             }
-            return "--ignore: no answer holds '" + name + "'; the names are " + list;
+            return cat("--ignore: no answer holds '", name, "'; the names are ", list);
         }
     }
     return {};

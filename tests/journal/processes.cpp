@@ -93,7 +93,8 @@ void exact_answers(velk_client* client) {
     velk_put_result_t results[3];
     check(velk_batch_put(client, "exact", items, 3, results, 3, nullptr) == VELK_OK, "a put of three");
     // An item the library refuses without reading it: a NULL key beside
-    // pointers that lead nowhere.
+    // pointers that lead nowhere, on purpose.
+    // NOLINTBEGIN(performance-no-int-to-ptr)
     velk_put_item_t refused;
     std::memset(&refused, 0, sizeof refused);
     refused.value_parts = reinterpret_cast<const void* const*>(std::uintptr_t{8});
@@ -101,6 +102,7 @@ void exact_answers(velk_client* client) {
     refused.value_part_count = 3;
     refused.metadata = reinterpret_cast<const velk_meta_pair_t*>(std::uintptr_t{8});
     refused.metadata_count = 2;
+    // NOLINTEND(performance-no-int-to-ptr)
     velk_put_result_t refused_result;
     check(velk_batch_put(client, "exact", &refused, 1, &refused_result, 1, nullptr) == VELK_OK &&
               refused_result.status == VELK_ERR_INVALID_ARGUMENT,
