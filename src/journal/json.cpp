@@ -19,7 +19,8 @@ constexpr bool plain(unsigned char byte) {
     return byte >= 0x20 && byte < 0x7f && byte != '"' && byte != '\\';
 }
 
-// The length of the valid UTF-8 sequence that begins `text`, or 0.
+}  // namespace
+
 std::size_t utf8_sequence(std::string_view text) noexcept {
     const auto byte = [&](std::size_t i) {
         return static_cast<unsigned char>(text[i]);
@@ -49,8 +50,6 @@ std::size_t utf8_sequence(std::string_view text) noexcept {
     }
     return length;
 }
-
-}  // namespace
 
 bool valid_utf8(std::string_view bytes) noexcept {
     for (std::size_t i = 0; i < bytes.size();) {

@@ -62,6 +62,10 @@ private:
     bool after_key_ = false;
 };
 
+// The length of the valid UTF-8 sequence of two bytes or more that
+// begins `text`, or 0.
+std::size_t utf8_sequence(std::string_view text) noexcept;
+
 // Whether the bytes are valid UTF-8 (no overlong forms, no surrogates).
 bool valid_utf8(std::string_view bytes) noexcept;
 

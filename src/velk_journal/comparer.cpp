@@ -18,11 +18,15 @@ std::size_t first_difference(std::string_view a, std::string_view b) {
 std::string show_bytes(std::string_view bytes, std::size_t limit) {
     const std::string_view shown = bytes.substr(0, limit);
     std::string out = "\"";
-    const bool text =
-        velkfault::journal::valid_utf8(shown) ||
-        velkfault::journal::valid_utf8(shown.substr(0, shown.size() > 3 ? shown.size() - 3 : 0));
-    for (const char byte : shown) {
-        const auto c = static_cast<unsigned char>(byte);
+    for (std::size_t i = 0; i < shown.size();) {
+        const auto c = static_cast<unsigned char>(shown[i]);
+        // A character of UTF-8 as it is; any other byte as an escape.
+        if (const std::size_t n = c >= 0x80 ? velkfault::journal::utf8_sequence(shown.substr(i)) : 0;
+            n != 0) {
+            out.append(shown.substr(i, n));
+            i += n;
+            continue;
+        }
         if (c == '"' || c == '\\') {
             out += '\\';
             out += static_cast<char>(c);
@@ -30,17 +34,18 @@ std::string show_bytes(std::string_view bytes, std::size_t limit) {
             out += "\\n";
         } else if (c == '\t') {
             out += "\\t";
-        } else if (c < 0x20 || c == 0x7f || (c >= 0x80 && !text)) {
+        } else if (c < 0x20 || c >= 0x7f) {
             char escape[8];
             std::snprintf(escape, sizeof escape, "\\x%02x", c);
             out += escape;
         } else {
             out += static_cast<char>(c);
         }
+        ++i;
     }
     out += '"';
     if (bytes.size() > limit) {
-        out += cat(" and ", bytes.size() - limit) + " bytes more";
+        out += cat(" and ", bytes.size() - limit, " bytes more");
     }
     return out;
 }

@@ -237,7 +237,7 @@ private:
             const std::string k = key_text(list[i], key);
             const auto it = by_key.find(k);
             if (it == by_key.end() || it->second.empty()) {
-                differ(Comparer(*this, element(), name, -1, k).path(), "nothing", "a record");
+                differ(cat(at(name), "[", show_bytes(k), "]"), "nothing", "a record");
                 continue;
             }
             std::size_t chosen = 0;
@@ -258,7 +258,7 @@ private:
         }
         for (const auto& [k, items] : by_key) {
             for (const element item : items) {
-                differ(Comparer(*this, element(), name, -1, k).path(), show_json(item), "nothing");
+                differ(cat(at(name), "[", show_bytes(k), "]"), show_json(item), "nothing");
             }
         }
     }
