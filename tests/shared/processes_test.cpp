@@ -24,6 +24,7 @@
 #include <utility>
 #include <vector>
 
+#include "store_0_1_0.hpp"
 #include "velk_test.hpp"
 #include "velkshared.h"
 
@@ -410,6 +411,184 @@ TEST(Sharing, AStoreOfTheFirstLayoutIsReadAndWritten) {
     ASSERT_EQ(velk_get_namespace(client.get(), "ns", &info), VELK_OK);
     EXPECT_EQ(info.used_bytes, 5u);
     EXPECT_EQ(velkshared_clear(nullptr, store.c_str()), 0);
+}
+
+namespace {
+
+// A process of 0.1.0 on a store of the fixture's server: its put, delete and
+// query as that version sent them (store_0_1_0.hpp), through hiredis. Each
+// call says whether the server did all it was asked, which 0.1.0 itself did
+// not look at inside a transaction.
+class OldProcess {
+public:
+    explicit OldProcess(const std::string& store)
+        : prefix_("velk:{" + hex(store) + "}:"),
+          server_(redisConnectUnix(std::string(std::getenv("VELKSHARED_URL")).substr(7).c_str())) {}
+    ~OldProcess() { redisFree(server_); }
+    OldProcess(const OldProcess&) = delete;
+    OldProcess& operator=(const OldProcess&) = delete;
+
+    bool put(const std::vector<std::pair<std::string, std::string>>& entries) {
+        std::size_t total = 0;
+        std::vector<std::string> script = {"EVAL", std::string(store_0_1_0::kPrelude) + store_0_1_0::kPut, "4"};
+        std::vector<std::string> attributes = {"HSET", prefix_ + "a:" + hex("ns")};
+        std::vector<std::string> values = {"HSET", prefix_ + "v:" + hex("ns")};
+        add_keys(script);
+        script.insert(script.end(), {"put", "ns", std::string(16, '\0') + "lru", ""});
+        for (const auto& [key, value] : entries) {
+            total += value.size();
+            script.push_back(key);
+            attributes.insert(attributes.end(), {key, std::to_string(value.size()) + ":"});
+            values.insert(values.end(), {key, value});
+        }
+        script[script.size() - entries.size() - 1] = std::to_string(total);
+        freeReplyObject(ask({"MULTI"}));
+        for (const auto* command : {&script, &attributes, &values}) {
+            freeReplyObject(ask(*command));
+        }
+        redisReply* answers = ask({"EXEC"});
+        bool all = answers != nullptr && answers->type == REDIS_REPLY_ARRAY && answers->elements == 3;
+        for (std::size_t i = 0; all && i < 3; ++i) {
+            all = answers->element[i]->type != REDIS_REPLY_ERROR;
+        }
+        freeReplyObject(answers);
+        return all;
+    }
+    // 1 or 0 per key, or nothing when the script failed.
+    std::optional<std::vector<long long>> del(const std::vector<std::string>& keys) {
+        std::vector<std::string> script = {"EVAL", std::string(store_0_1_0::kPrelude) + store_0_1_0::kDelete,
+                                           "4"};
+        add_keys(script);
+        script.insert(script.end(), {"del", "ns"});
+        script.insert(script.end(), keys.begin(), keys.end());
+        redisReply* answer = ask(script);
+        std::optional<std::vector<long long>> removed;
+        if (answer != nullptr && answer->type == REDIS_REPLY_ARRAY) {
+            removed.emplace();
+            for (std::size_t i = 0; i < answer->elements; ++i) {
+                removed->push_back(answer->element[i]->integer);
+            }
+        }
+        freeReplyObject(answer);
+        return removed;
+    }
+    // A value's length as 0.1.0's query read it; nothing for attributes it
+    // refused.
+    std::optional<long long> length(const std::string& key) {
+        redisReply* answer = ask({"HGET", prefix_ + "a:" + hex("ns"), key});
+        std::optional<long long> length;
+        const std::string text = answer != nullptr && answer->type == REDIS_REPLY_STRING
+                                     ? std::string(answer->str, answer->len)
+                                     : "";
+        if (text.find(':') != std::string::npos && text.find(':') > 0) {
+            length = std::stoll(text.substr(0, text.find(':')));
+        }
+        freeReplyObject(answer);
+        return length;
+    }
+    long long used() {
+        redisReply* answer = ask({"HGET", prefix_ + "used", "ns"});
+        const long long used = answer != nullptr && answer->type == REDIS_REPLY_STRING ? std::atoll(answer->str) : 0;
+        freeReplyObject(answer);
+        return used;
+    }
+
+private:
+    static std::string hex(const std::string& text) {
+        std::string out;
+        for (const unsigned char c : text) {
+            out += "0123456789abcdef"[c >> 4];
+            out += "0123456789abcdef"[c & 15];
+        }
+        return out;
+    }
+    void add_keys(std::vector<std::string>& command) const {
+        for (const char* name : {"ns", "used", "v:", "a:"}) {
+            command.push_back(prefix_ + name + (name[1] == ':' ? hex("ns") : ""));
+        }
+    }
+    redisReply* ask(const std::vector<std::string>& words) {
+        std::vector<const char*> argv;
+        std::vector<std::size_t> lens;
+        for (const std::string& word : words) {
+            argv.push_back(word.data());
+            lens.push_back(word.size());
+        }
+        return static_cast<redisReply*>(
+            redisCommandArgv(server_, static_cast<int>(argv.size()), argv.data(), lens.data()));
+    }
+
+    std::string prefix_;
+    redisContext* server_;
+};
+
+}  // namespace
+
+// A process of 0.1.0 and one of this version share a store: each writes over
+// and deletes what the other wrote, whichever begins, and both see the
+// values, lengths and used bytes the in-memory store gives for the same
+// calls (the sum of the lengths of what is stored).
+TEST(Sharing, AProcessOfTheFirstVersionBesideThisOne) {
+    for (const bool old_first : {true, false}) {
+        const std::string store = unique_store(old_first ? "beside-old-first" : "beside-new-first");
+        ASSERT_EQ(velkshared_clear(nullptr, store.c_str()), 0);
+        OldProcess old(store);
+        Client client = client_on(store);
+        ASSERT_TRUE(client);
+        const auto put_by = [&](bool by_old, const std::vector<std::pair<std::string, std::string>>& entries) {
+            if (by_old) {
+                return old.put(entries);
+            }
+            std::vector<PutSpec> specs;
+            for (const auto& [key, value] : entries) {
+                specs.emplace_back(key, value);
+            }
+            return put(client.get(), "ns", specs) == VELK_OK;
+        };
+        const auto delete_by = [&](bool by_old, const std::vector<std::string>& keys) {
+            if (by_old) {
+                return old.del(keys);
+            }
+            std::vector<const char*> names;
+            for (const std::string& key : keys) {
+                names.push_back(key.c_str());
+            }
+            std::vector<int32_t> statuses(keys.size());
+            std::optional<std::vector<long long>> removed;
+            if (velk_batch_delete(client.get(), "ns", names.data(), static_cast<int32_t>(names.size()), nullptr,
+                                  statuses.data(), static_cast<int32_t>(statuses.size()), nullptr) == VELK_OK) {
+                removed.emplace();
+                for (const int32_t status : statuses) {
+                    removed->push_back(status == VELK_OK ? 1 : 0);
+                }
+            }
+            return removed;
+        };
+        const auto used_is = [&](unsigned long long bytes, const char* after) {
+            velk_namespace_info_t info{};
+            EXPECT_EQ(velk_get_namespace(client.get(), "ns", &info), VELK_OK) << after;
+            EXPECT_EQ(info.used_bytes, bytes) << after;
+            EXPECT_EQ(old.used(), static_cast<long long>(bytes)) << after;
+        };
+        const bool first = old_first;
+        const bool second = !old_first;
+        SCOPED_TRACE(old_first ? "0.1.0 writes first" : "this version writes first");
+        ASSERT_TRUE(put_by(first, {{"a", "hello"}, {"b", "world!"}}));
+        used_is(11, "the first put");
+        ASSERT_TRUE(put_by(second, {{"a", "hi"}, {"c", "abc"}}));
+        used_is(11, "the other's put over one of its keys");
+        EXPECT_EQ(old.length("a"), 2);
+        EXPECT_EQ(old.length("b"), 6);
+        EXPECT_EQ(get_value(client.get(), "ns", "a"), "hi");
+        EXPECT_EQ(delete_by(first, {"a", "c"}), (std::vector<long long>{1, 1}));
+        used_is(6, "a delete of the other's keys");
+        EXPECT_EQ(delete_by(second, {"b", "missing"}), (std::vector<long long>{1, 0}));
+        used_is(0, "a delete of the rest");
+        ASSERT_TRUE(put_by(first, {{"b", "again"}}));
+        used_is(5, "a put after the deletes");
+        EXPECT_EQ(get_value(client.get(), "ns", "b"), "again");
+        EXPECT_EQ(velkshared_clear(nullptr, store.c_str()), 0);
+    }
 }
 
 // Of several processes creating one namespace at once, exactly one does.
