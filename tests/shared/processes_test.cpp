@@ -217,30 +217,38 @@ TEST(Sharing, HandlesConfiguredInCode) {
     ASSERT_TRUE(second) << velkshared_last_error();
     EXPECT_EQ(get_value(second.get(), "ns", "k"), "3");
     // Options this library cannot use.
-    options.url = nullptr;
-    options.timeout_ms = -1;
-    errno = 0;
-    EXPECT_EQ(velkshared_client_create(&options), nullptr);
-    EXPECT_EQ(errno, EINVAL);
-    options.timeout_ms = 86400001;
-    errno = 0;
-    EXPECT_EQ(velkshared_client_create(&options), nullptr);
-    EXPECT_EQ(errno, EINVAL);
-    options.timeout_ms = 0;
-    options.reserved[3] = 1;
-    errno = 0;
-    EXPECT_EQ(velkshared_client_create(&options), nullptr);
-    EXPECT_EQ(errno, EINVAL);
-    EXPECT_NE(std::string(velkshared_last_error()).find("reserved"), std::string::npos);
+    const struct {
+        int64_t timeout_ms;
+        int64_t replicas;
+        uint64_t last_reserved;
+        const char* says;
+    } refused[] = {
+        {-1, 0, 0, "time-out"}, {86400001, 0, 0, "time-out"}, {0, -1, 0, "replicas"},
+        {0, 1001, 0, "replicas"}, {0, 0, 1, "reserved"},
+    };
+    for (const auto& bad : refused) {
+        velkshared_options_t unusable = {};
+        unusable.store = stores[0].c_str();
+        unusable.timeout_ms = bad.timeout_ms;
+        unusable.replicas = bad.replicas;
+        unusable.reserved[2] = bad.last_reserved;
+        errno = 0;
+        EXPECT_EQ(velkshared_client_create(&unusable), nullptr) << bad.says;
+        EXPECT_EQ(errno, EINVAL) << bad.says;
+        EXPECT_NE(std::string(velkshared_last_error()).find(bad.says), std::string::npos)
+            << velkshared_last_error();
+    }
     // velkshared_clear refuses what it cannot use before it connects, and
     // says what, without the password.
     EXPECT_EQ(velkshared_clear("redis://:secret@localhost:99999", nullptr), -EINVAL);
     EXPECT_NE(std::string(velkshared_last_error()).find("the URL redis://:***@"), std::string::npos)
         << velkshared_last_error();
-    setenv("VELKSHARED_TIMEOUT_MS", "soon", 1);
-    EXPECT_EQ(velkshared_clear(nullptr, stores[0].c_str()), -EINVAL);
-    EXPECT_NE(std::string(velkshared_last_error()).find("VELKSHARED_TIMEOUT_MS"), std::string::npos);
-    unsetenv("VELKSHARED_TIMEOUT_MS");
+    for (const char* variable : {"VELKSHARED_TIMEOUT_MS", "VELKSHARED_REPLICAS"}) {
+        setenv(variable, "soon", 1);
+        EXPECT_EQ(velkshared_clear(nullptr, stores[0].c_str()), -EINVAL);
+        EXPECT_NE(std::string(velkshared_last_error()).find(variable), std::string::npos);
+        unsetenv(variable);
+    }
 }
 
 // Writers in several processes put one version into all their keys per
@@ -641,6 +649,35 @@ TEST(Processes, AHandleWorksAcrossFork) {
     EXPECT_EQ(get_value(client.get(), "ns", "from-child"), "c");
     EXPECT_EQ(put_one(client.get(), "ns", "after", "a"), VELK_OK);
     EXPECT_EQ(velkshared_clear(nullptr, store.c_str()), 0);
+}
+
+// A child forked while another thread of the parent is inside a call on the
+// handle (held up by a server that pauses its clients) finds the handle free
+// and connects anew; the parent's call ends as it would have.
+TEST(Processes, AHandleWorksInAChildForkedDuringACall) {
+    PrivateServer server("fork-busy");
+    ASSERT_TRUE(server.start());
+    Client client = client_on("fork-busy", server.url().c_str());
+    ASSERT_TRUE(client);
+    ASSERT_EQ(put_one(client.get(), "ns", "k", "before"), VELK_OK);
+    ASSERT_TRUE(server.cli("CLIENT PAUSE 1000 ALL"));
+    std::atomic<int> parents_call{1};
+    std::thread busy([&] { parents_call = put_one(client.get(), "ns", "k", "parent"); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));  // the put is out, the lock held
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        const bool ok = put_one(client.get(), "ns", "child", "c") == VELK_OK &&
+                        get_value(client.get(), "ns", "child") == "c";
+        _exit(ok ? 0 : 1);
+    }
+    busy.join();
+    int status = -1;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(parents_call.load(), VELK_OK);
+    EXPECT_EQ(get_value(client.get(), "ns", "k"), "parent");
+    EXPECT_EQ(get_value(client.get(), "ns", "child"), "c");
 }
 
 // The server goes away, hangs and comes back: calls answer -107 or -110
