@@ -129,7 +129,8 @@ typedef struct velkshared_options_t {
     const char* url;      /**< As VELKSHARED_URL; NULL: the variable, then redis://127.0.0.1:6379. */
     const char* store;    /**< The store's name; NULL: VELKSHARED_STORE, then "default". */
     int64_t timeout_ms;   /**< The time-out of each call; 0: VELKSHARED_TIMEOUT_MS, then 5000. */
-    int64_t replicas;     /**< Replicas that must have each write (see Redis Cluster); 0: VELKSHARED_REPLICAS, then 0. */
+    int64_t replicas;     /**< Replicas that must have each write (see Redis Cluster); 0: VELKSHARED_REPLICAS,
+                             then 0. */
     uint64_t reserved[3]; /**< Zero: room for the fields of later versions. */
 } velkshared_options_t;
 

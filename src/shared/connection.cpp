@@ -64,13 +64,14 @@ constexpr auto kIllFor = std::chrono::seconds(1);
 constexpr std::size_t kMostNodes = 64;
 
 std::string_view digits(long long number, char (&buffer)[24]) {
-    return {buffer, static_cast<std::size_t>(std::to_chars(buffer, buffer + sizeof buffer, number).ptr - buffer)};
+    return {buffer,
+            static_cast<std::size_t>(std::to_chars(buffer, buffer + sizeof buffer, number).ptr - buffer)};
 }
 
 }  // namespace
 
-int exchange(Link& link, const Request* first, const Request& request, Reply& reply,
-             const Deadline& deadline, const Request* after, Reply* after_reply) {
+int exchange(Link& link, const Request* first, const Request& request, Reply& reply, const Deadline& deadline,
+             const Request* after, Reply* after_reply) {
     for (const Request* part : {first, &request, after}) {
         if (part == nullptr) {
             continue;
@@ -144,8 +145,9 @@ void Connection::fell_ill(const Endpoint& node) noexcept {
     try {
         answered(node);
         const auto now = Clock::now();
-        ill_.erase(std::remove_if(ill_.begin(), ill_.end(), [&](const Ill& entry) { return entry.until <= now; }),
-                   ill_.end());
+        ill_.erase(
+            std::remove_if(ill_.begin(), ill_.end(), [&](const Ill& entry) { return entry.until <= now; }),
+            ill_.end());
         if (ill_.size() >= kMostNodes) {
             ill_.erase(ill_.begin());
         }
@@ -156,7 +158,8 @@ void Connection::fell_ill(const Endpoint& node) noexcept {
 }
 
 void Connection::answered(const Endpoint& node) noexcept {
-    ill_.erase(std::remove_if(ill_.begin(), ill_.end(), [&](const Ill& entry) { return same_node(entry.node, node); }),
+    ill_.erase(std::remove_if(ill_.begin(), ill_.end(),
+                              [&](const Ill& entry) { return same_node(entry.node, node); }),
                ill_.end());
 }
 
@@ -324,7 +327,8 @@ int Connection::ensure(const Deadline& deadline, bool may_restart) {
     for (const auto* list : {&seeds_, &known_}) {
         for (const Endpoint& node : *list) {
             if (!same_node(node, target_) &&
-                std::none_of(order.begin(), order.end(), [&](const Endpoint& in) { return same_node(in, node); })) {
+                std::none_of(order.begin(), order.end(),
+                             [&](const Endpoint& in) { return same_node(in, node); })) {
                 order.push_back(node);
             }
         }
@@ -370,7 +374,8 @@ int Connection::attempt(Link& link, const Endpoint& node, bool asking, bool load
         // What is left, less a little, so that the answer comes before the
         // deadline; never 0, which would wait for ever.
         const int left = deadline.remaining_ms();
-        after_.command({"WAIT", digits(replicas_, count), digits(std::max(1, left - std::min(left / 10, 50)), within)});
+        after_.command(
+            {"WAIT", digits(replicas_, count), digits(std::max(1, left - std::min(left / 10, 50)), within)});
     }
     Reply waited;
     const int status = exchange(link, before_.empty() ? nullptr : &before_, request, reply, deadline,
@@ -384,7 +389,8 @@ int Connection::attempt(Link& link, const Endpoint& node, bool asking, bool load
     }
     if (waited->integer < replicas_) {
         char text[160];
-        std::snprintf(text, sizeof text, "the write was confirmed by %lld of the %d replicas asked for within %lld ms",
+        std::snprintf(text, sizeof text,
+                      "the write was confirmed by %lld of the %d replicas asked for within %lld ms",
                       waited->integer, replicas_, static_cast<long long>(timeout_.count()));
         set_last_error(text, " (", describe(node), "): it may or may not survive the master");
         return -ETIMEDOUT;
@@ -405,8 +411,8 @@ int Connection::perform(const Request& request, Reply& reply, const Deadline& de
     // The call's time went on following the cluster: what it said last.
     const auto gave_up = [&] {
         char text[64];
-        std::snprintf(text, sizeof text, " within %lld ms; it last answered: ",
-                      static_cast<long long>(timeout_.count()));
+        std::snprintf(text, sizeof text,
+                      " within %lld ms; it last answered: ", static_cast<long long>(timeout_.count()));
         set_last_error("the cluster did not serve the store", text, answer);
         return -ETIMEDOUT;
     };

@@ -154,7 +154,7 @@ private:
 // and reads one answer per command: 0, or the first refusal (-EPROTO, its
 // text in last_error()), or a failure of the link. `reply` keeps the answer
 // of the last command of `request`, `after_reply` that of `after`.
-int exchange(Link& link, const Request* first, const Request& request, Reply& reply,
-             const Deadline& deadline, const Request* after = nullptr, Reply* after_reply = nullptr);
+int exchange(Link& link, const Request* first, const Request& request, Reply& reply, const Deadline& deadline,
+             const Request* after = nullptr, Reply* after_reply = nullptr);
 
 }  // namespace velkshared

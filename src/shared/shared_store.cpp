@@ -103,7 +103,7 @@ struct velk_client {
     std::string prefix;
     velkshared::Connection connection;
     velk::Names names;
-    std::string scratch;  // a put's attributes, one at a time
+    std::string scratch;              // a put's attributes, one at a time
     velk_client* previous = nullptr;  // in the list of handles
     velk_client* next = nullptr;
 };
@@ -124,7 +124,8 @@ void after_fork_in_child() {
     }
     handles_lock.unlock();  // taken by this thread before the fork
 }
-[[maybe_unused]] const int fork_handlers = pthread_atfork(before_fork, after_fork_in_parent, after_fork_in_child);
+[[maybe_unused]] const int fork_handlers =
+    pthread_atfork(before_fork, after_fork_in_parent, after_fork_in_child);
 
 }  // namespace
 }  // namespace velk
