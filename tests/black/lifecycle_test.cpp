@@ -88,7 +88,8 @@ TEST(Lifecycle, ErrnoUntouched) {
     velk_query_result_t results[2];
     velk_namespace_info_t infos[2];
     velk_node_info_t nodes[2];
-    const velk_get_callback_t ignore = [](int32_t, const void* const*, const uint64_t*, const int32_t*, void*) {
+    const velk_get_callback_t ignore = [](int32_t, const void* const*, const uint64_t*, const int32_t*,
+                                          void*) {
         return 0;
     };
     const void* part = "v";
@@ -99,37 +100,100 @@ TEST(Lifecycle, ErrnoUntouched) {
         const char* what;
         std::function<void()> call;
     } calls[] = {
-        {"create and destroy", [] { velk_client_destroy(make_client().release()); }},
-        {"put", [&] { put_one(c, "ns", "k", "v"); }},
-        {"put refused", [&] { velk_batch_put(c, nullptr, nullptr, 0, nullptr, 0, nullptr); }},
-        {"get", [&] { velk_batch_get(c, "ns", items, 2, ignore, nullptr, nullptr); }},
-        {"get into", [&] { velk_batch_get_into(c, "ns", items, 2, buffers, sizes, statuses, lens, nullptr); }},
-        {"get from no namespace", [&] { velk_batch_get(c, "none", items, 2, ignore, nullptr, nullptr); }},
+        {"create and destroy",
+         [] {
+             velk_client_destroy(make_client().release());
+         }},
+        {"put",
+         [&] {
+             put_one(c, "ns", "k", "v");
+         }},
+        {"put refused",
+         [&] {
+             velk_batch_put(c, nullptr, nullptr, 0, nullptr, 0, nullptr);
+         }},
+        {"get",
+         [&] {
+             velk_batch_get(c, "ns", items, 2, ignore, nullptr, nullptr);
+         }},
+        {"get into",
+         [&] {
+             velk_batch_get_into(c, "ns", items, 2, buffers, sizes, statuses, lens, nullptr);
+         }},
+        {"get from no namespace",
+         [&] {
+             velk_batch_get(c, "none", items, 2, ignore, nullptr, nullptr);
+         }},
         {"query",
          [&] {
              velk_batch_query(c, "ns", keys, 2, nullptr, results, 2);
              velk_query_result_free(results, 2);
          }},
-        {"delete", [&] { velk_batch_delete(c, "ns", keys, 2, nullptr, statuses, 2, nullptr); }},
-        {"delete items", [&] { velk_batch_delete_items(c, "ns", deletes, 1, deleted, 1, nullptr); }},
-        {"delete from no namespace", [&] { velk_batch_delete(c, "none", keys, 2, nullptr, statuses, 2, nullptr); }},
-        {"create namespace", [&] { velk_create_namespace(c, "made", nullptr); }},
-        {"create it again", [&] { velk_create_namespace(c, "made", nullptr); }},
-        {"update namespace", [&] { velk_update_namespace(c, "made", nullptr); }},
-        {"get namespace", [&] { velk_get_namespace(c, "made", &infos[0]); }},
-        {"list namespaces", [&] { velk_list_namespaces(c, infos, 2, nullptr); }},
-        {"delete namespace", [&] { velk_delete_namespace(c, "made"); }},
-        {"delete it again", [&] { velk_delete_namespace(c, "made"); }},
-        {"nodes", [&] { velk_get_nodes(c, nullptr, nodes, 2); }},
-        {"ll put", [&] { velk_ll_batch_put(c, &ll_item, 1, &put_result, 1, nullptr, nullptr); }},
-        {"ll get", [&] { velk_ll_batch_get(c, keys, 2, ignore, nullptr, nullptr, nullptr); }},
-        {"ll get into", [&] { velk_ll_batch_get_into(c, keys, 2, buffers, sizes, statuses, lens, nullptr); }},
+        {"delete",
+         [&] {
+             velk_batch_delete(c, "ns", keys, 2, nullptr, statuses, 2, nullptr);
+         }},
+        {"delete items",
+         [&] {
+             velk_batch_delete_items(c, "ns", deletes, 1, deleted, 1, nullptr);
+         }},
+        {"delete from no namespace",
+         [&] {
+             velk_batch_delete(c, "none", keys, 2, nullptr, statuses, 2, nullptr);
+         }},
+        {"create namespace",
+         [&] {
+             velk_create_namespace(c, "made", nullptr);
+         }},
+        {"create it again",
+         [&] {
+             velk_create_namespace(c, "made", nullptr);
+         }},
+        {"update namespace",
+         [&] {
+             velk_update_namespace(c, "made", nullptr);
+         }},
+        {"get namespace",
+         [&] {
+             velk_get_namespace(c, "made", &infos[0]);
+         }},
+        {"list namespaces",
+         [&] {
+             velk_list_namespaces(c, infos, 2, nullptr);
+         }},
+        {"delete namespace",
+         [&] {
+             velk_delete_namespace(c, "made");
+         }},
+        {"delete it again",
+         [&] {
+             velk_delete_namespace(c, "made");
+         }},
+        {"nodes",
+         [&] {
+             velk_get_nodes(c, nullptr, nodes, 2);
+         }},
+        {"ll put",
+         [&] {
+             velk_ll_batch_put(c, &ll_item, 1, &put_result, 1, nullptr, nullptr);
+         }},
+        {"ll get",
+         [&] {
+             velk_ll_batch_get(c, keys, 2, ignore, nullptr, nullptr, nullptr);
+         }},
+        {"ll get into",
+         [&] {
+             velk_ll_batch_get_into(c, keys, 2, buffers, sizes, statuses, lens, nullptr);
+         }},
         {"ll query",
          [&] {
              velk_ll_batch_query(c, keys, 2, results, 2, nullptr);
              velk_query_result_free(results, 2);
          }},
-        {"ll delete", [&] { velk_ll_batch_delete(c, keys, 2, statuses, 2, nullptr, nullptr); }},
+        {"ll delete",
+         [&] {
+             velk_ll_batch_delete(c, keys, 2, statuses, 2, nullptr, nullptr);
+         }},
     };
     for (const auto& call : calls) {
         errno = 4321;

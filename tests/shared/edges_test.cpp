@@ -381,8 +381,9 @@ TEST(Edges, NodesThatHangCostAShareOfTheCall) {
     // listed (CLUSTER SLOTS), at once.
     FakeServer other(answering("*1\r\n$1\r\nb\r\n"));
     FakeServer::Behaviour listing = answering("*1\r\n$1\r\na\r\n");
-    listing.cluster_slots = "*1\r\n*3\r\n:0\r\n:16383\r\n*3\r\n$9\r\n127.0.0.1\r\n:" +
-                            std::to_string(other.port()) + "\r\n$2\r\nid\r\n";
+    listing.cluster_slots =
+        "*1\r\n*3\r\n:0\r\n:16383\r\n*3\r\n$9\r\n127.0.0.1\r\n:" + std::to_string(other.port()) +
+        "\r\n$2\r\nid\r\n";
     FakeServer first(listing);
     const Place place(first.url());
     Client client = make_client();
@@ -412,8 +413,9 @@ TEST(Edges, WritesWaitForReplicasAndLookAtEveryAnswer) {
             return std::string("+OK\r\n");
         }
         if (name == "EXEC") {
-            return std::string(failing ? "*3\r\n-ERR user_script:9: attempt to perform arithmetic on a nil value\r\n"
-                                       : "*3\r\n$1\r\n1\r\n") +
+            return std::string(
+                       failing ? "*3\r\n-ERR user_script:9: attempt to perform arithmetic on a nil value\r\n"
+                               : "*3\r\n$1\r\n1\r\n") +
                    ":1\r\n:1\r\n";
         }
         if (name == "WAIT") {
@@ -439,11 +441,22 @@ TEST(Edges, WritesWaitForReplicasAndLookAtEveryAnswer) {
         bool writes;
         std::function<int()> call;
     } calls[] = {
-        {"put", true, [&] { return put_one(client.get(), "ns", "k", "v"); }},
+        {"put", true,
+         [&] {
+             return put_one(client.get(), "ns", "k", "v");
+         }},
         {"delete", true,
-         [&] { return velk_batch_delete(client.get(), "ns", keys, 1, nullptr, &status, 1, nullptr); }},
-        {"create", true, [&] { return velk_create_namespace(client.get(), "other", nullptr); }},
-        {"get", false, [&] { return get_value(client.get(), "ns", "k") == "v" ? 0 : -1; }},
+         [&] {
+             return velk_batch_delete(client.get(), "ns", keys, 1, nullptr, &status, 1, nullptr);
+         }},
+        {"create", true,
+         [&] {
+             return velk_create_namespace(client.get(), "other", nullptr);
+         }},
+        {"get", false,
+         [&] {
+             return get_value(client.get(), "ns", "k") == "v" ? 0 : -1;
+         }},
     };
     for (const int confirmed : {1, 0}) {
         confirming = confirmed;
@@ -457,13 +470,15 @@ TEST(Edges, WritesWaitForReplicasAndLookAtEveryAnswer) {
                 EXPECT_EQ(rc, 0) << c.name;
                 continue;
             }
-            EXPECT_TRUE(seen[seen.size() - 2][0] == "EXEC" || seen[seen.size() - 2][0] == "EVALSHA") << c.name;
+            EXPECT_TRUE(seen[seen.size() - 2][0] == "EXEC" || seen[seen.size() - 2][0] == "EVALSHA")
+                << c.name;
             EXPECT_EQ(seen.back()[1], "1");
             const int within = std::atoi(seen.back()[2].c_str());
             EXPECT_TRUE(within > 0 && within <= 1000) << seen.back()[2];
             EXPECT_EQ(rc, confirmed == 1 ? VELK_OK : -ETIMEDOUT) << c.name << ": " << text();
             if (confirmed == 0) {
-                EXPECT_NE(text().find("confirmed by 0 of the 1 replicas asked for"), std::string::npos) << text();
+                EXPECT_NE(text().find("confirmed by 0 of the 1 replicas asked for"), std::string::npos)
+                    << text();
             }
         }
     }

@@ -223,7 +223,7 @@ TEST(Sharing, HandlesConfiguredInCode) {
         uint64_t last_reserved;
         const char* says;
     } refused[] = {
-        {-1, 0, 0, "time-out"}, {86400001, 0, 0, "time-out"}, {0, -1, 0, "replicas"},
+        {-1, 0, 0, "time-out"},   {86400001, 0, 0, "time-out"}, {0, -1, 0, "replicas"},
         {0, 1001, 0, "replicas"}, {0, 0, 1, "reserved"},
     };
     for (const auto& bad : refused) {
@@ -438,7 +438,8 @@ public:
 
     bool put(const std::vector<std::pair<std::string, std::string>>& entries) {
         std::size_t total = 0;
-        std::vector<std::string> script = {"EVAL", std::string(store_0_1_0::kPrelude) + store_0_1_0::kPut, "4"};
+        std::vector<std::string> script = {"EVAL", std::string(store_0_1_0::kPrelude) + store_0_1_0::kPut,
+                                           "4"};
         std::vector<std::string> attributes = {"HSET", prefix_ + "a:" + hex("ns")};
         std::vector<std::string> values = {"HSET", prefix_ + "v:" + hex("ns")};
         add_keys(script);
@@ -496,7 +497,8 @@ public:
     }
     long long used() {
         redisReply* answer = ask({"HGET", prefix_ + "used", "ns"});
-        const long long used = answer != nullptr && answer->type == REDIS_REPLY_STRING ? std::atoll(answer->str) : 0;
+        const long long used =
+            answer != nullptr && answer->type == REDIS_REPLY_STRING ? std::atoll(answer->str) : 0;
         freeReplyObject(answer);
         return used;
     }
@@ -543,7 +545,8 @@ TEST(Sharing, AProcessOfTheFirstVersionBesideThisOne) {
         OldProcess old(store);
         Client client = client_on(store);
         ASSERT_TRUE(client);
-        const auto put_by = [&](bool by_old, const std::vector<std::pair<std::string, std::string>>& entries) {
+        const auto put_by = [&](bool by_old,
+                                const std::vector<std::pair<std::string, std::string>>& entries) {
             if (by_old) {
                 return old.put(entries);
             }
@@ -563,8 +566,9 @@ TEST(Sharing, AProcessOfTheFirstVersionBesideThisOne) {
             }
             std::vector<int32_t> statuses(keys.size());
             std::optional<std::vector<long long>> removed;
-            if (velk_batch_delete(client.get(), "ns", names.data(), static_cast<int32_t>(names.size()), nullptr,
-                                  statuses.data(), static_cast<int32_t>(statuses.size()), nullptr) == VELK_OK) {
+            if (velk_batch_delete(client.get(), "ns", names.data(), static_cast<int32_t>(names.size()),
+                                  nullptr, statuses.data(), static_cast<int32_t>(statuses.size()),
+                                  nullptr) == VELK_OK) {
                 removed.emplace();
                 for (const int32_t status : statuses) {
                     removed->push_back(status == VELK_OK ? 1 : 0);
