@@ -454,9 +454,11 @@ int Connection::perform(const Request& request, Reply& reply, const Deadline& de
             // node a slot moves to).
             status = attempt(link, node, asked.has_value(), true, request, reply, deadline, script, writes);
         }
-        if (status == -ETIMEDOUT && deadline.passed()) {
+        if (status == -ETIMEDOUT && deadline.passed() && !link.is_open()) {
             // A node that had its share of time and said nothing is ill; one
             // the call reached with little left was late for the cluster.
+            // (One that answered that too few replicas confirmed keeps its
+            // connection: it is not ill.)
             if (fair) {
                 fell_ill(node);
             } else if (answer[0] != '\0') {
