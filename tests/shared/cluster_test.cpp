@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "cluster_slots.hpp"
+#include "redis_words.hpp"
 #include "velk_test.hpp"
 #include "velkshared.h"
 
@@ -70,15 +71,8 @@ public:
 
     // The answer of a command given as words; empty text for an error.
     redisReply* ask(const std::vector<std::string>& words) {
-        std::vector<const char*> argv;
-        std::vector<std::size_t> lens;
-        for (const std::string& word : words) {
-            argv.push_back(word.data());
-            lens.push_back(word.size());
-        }
         freeReplyObject(last_);
-        last_ = static_cast<redisReply*>(
-            redisCommandArgv(context_, static_cast<int>(argv.size()), argv.data(), lens.data()));
+        last_ = ask_words(context_, words);
         return last_;
     }
     std::string id() { return ask({"CLUSTER", "MYID"})->str; }

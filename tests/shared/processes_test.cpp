@@ -24,6 +24,7 @@
 #include <utility>
 #include <vector>
 
+#include "redis_words.hpp"
 #include "store_0_1_0.hpp"
 #include "velk_test.hpp"
 #include "velkshared.h"
@@ -389,13 +390,7 @@ TEST(Sharing, AStoreOfTheFirstLayoutIsReadAndWritten) {
     redisContext* server = redisConnectUnix(url.substr(std::string("unix://").size()).c_str());
     ASSERT_TRUE(server != nullptr && server->err == 0);
     const auto command = [&](const std::vector<std::string>& words) {
-        std::vector<const char*> argv;
-        std::vector<std::size_t> lens;
-        for (const std::string& word : words) {
-            argv.push_back(word.data());
-            lens.push_back(word.size());
-        }
-        freeReplyObject(redisCommandArgv(server, static_cast<int>(argv.size()), argv.data(), lens.data()));
+        freeReplyObject(ask_words(server, words));
     };
     command({"HSET", prefix + "a:" + hex("ns"), "plain", "5:"});
     command({"HDEL", prefix + "a:" + hex("ns"), std::string(1, '\0')});
@@ -517,16 +512,7 @@ private:
             command.push_back(prefix_ + name + (name[1] == ':' ? hex("ns") : ""));
         }
     }
-    redisReply* ask(const std::vector<std::string>& words) {
-        std::vector<const char*> argv;
-        std::vector<std::size_t> lens;
-        for (const std::string& word : words) {
-            argv.push_back(word.data());
-            lens.push_back(word.size());
-        }
-        return static_cast<redisReply*>(
-            redisCommandArgv(server_, static_cast<int>(argv.size()), argv.data(), lens.data()));
-    }
+    redisReply* ask(const std::vector<std::string>& words) { return ask_words(server_, words); }
 
     std::string prefix_;
     redisContext* server_;
