@@ -24,8 +24,9 @@
  *     call may or may not have taken effect; -71 (-EPROTO) the server refused
  *     the request, or answered with something that is not the store's.
  *     Such a call writes no output record and does not call the callback.
- *     The create calls return NULL with errno set (EINVAL for a URL, store
- *     or time-out that cannot be used, the values above otherwise).
+ *     The create calls return NULL with errno set (EINVAL for a URL, store,
+ *     time-out or number of replicas that cannot be used, the values above
+ *     otherwise); no other call changes errno.
  *     velkshared_last_error() says why, after every such code and after
  *     every failed create.
  *  5. A value, key or metadata text larger than the server accepts as one
@@ -39,8 +40,9 @@
  *
  * @par Where the store is
  * Read at each create: VELKSHARED_URL, VELKSHARED_STORE (the store's name;
- * default `default`; the empty name is a store too) and
- * VELKSHARED_TIMEOUT_MS (default 5000). The URL is
+ * default `default`; the empty name is a store too), VELKSHARED_TIMEOUT_MS
+ * (default 5000) and VELKSHARED_REPLICAS (default 0; see Redis Cluster
+ * below). The URL is
  * `redis://[[USER]:PASSWORD@]HOST[:PORT][,HOST[:PORT]...][/DB]` or
  * `unix://[[USER]:PASSWORD@]/PATH[?db=N][,unix://...]` (default
  * `redis://127.0.0.1:6379`): USER signs in as a user of the server's access
@@ -60,13 +62,20 @@
  * the same handle, following a cluster and trying again all take what is
  * left of it. No call returns much later than the time-out (the local work
  * of a call is a few milliseconds). Resolving a host name is the system's
- * and is not bounded by it.
+ * and is not bounded by it. Each connection attempt (connecting, signing
+ * in, the first answer) takes at most a quarter of the time-out (at least
+ * 200 ms), unless it is the last node left to try: a node that accepts
+ * and then says nothing (a paused machine, a partition) leaves the rest
+ * to the others. Such a node is tried after the others for a second or
+ * so, and the text of a time-out names the node that did not answer.
  *
  * @par Connections
  * Each handle has one connection, opened at create; calls on one handle take
  * turns on it, calls on different handles run in parallel. After a lost
  * connection the next call connects again. A child after fork() that uses a
- * handle of its parent opens a connection of its own. Every socket is
+ * handle of its parent opens a connection of its own, also when another
+ * thread of the parent was inside a call on that handle at the fork (the
+ * child gets the handle free, with no connection). Every socket is
  * close-on-exec from the moment it exists, and no call raises a signal in
  * the caller's process (a closed connection is a code, never SIGPIPE),
  * whatever the process does with SIGPIPE. A password goes to the server and
@@ -75,10 +84,28 @@
  *
  * @par Redis Cluster
  * VELKSHARED_URL may name any nodes of a cluster: a store lives in one slot,
- * and a handle follows MOVED (and keeps the node named), follows ASK for the
- * one call, and tries TRYAGAIN and CLUSTERDOWN again until the time-out
- * (then -110). When its node is lost, the next call starts again from the
- * URL's nodes, in order.
+ * and every call follows MOVED (and the handle keeps the node named),
+ * follows ASK for the one call (with ASKING, loading its script there when
+ * needed), and tries TRYAGAIN and CLUSTERDOWN again after a short pause
+ * that grows; none of them is counted, a call follows them until its
+ * time-out, then answers -110 with what the cluster last said. When its
+ * node is lost, the next call tries the URL's nodes in order, then the
+ * other nodes the cluster listed, those that answered lately first.
+ *
+ * Replication in a cluster is asynchronous: with VELKSHARED_REPLICAS 0 (or
+ * the record's replicas), a call that writes succeeds once its master has
+ * the write, and the master's death before a replica received it loses
+ * that write although the call returned VELK_OK. With N above 0, each call
+ * that writes (a put, a delete of any items, a namespace made, changed or
+ * deleted, velkshared_clear()) succeeds only once N replicas of its master
+ * have the write (WAIT, in the same round trip, within the time-out); when
+ * fewer confirm in time the call returns -110 (velkshared_last_error():
+ * how many were asked and how many confirmed), and the write may or may
+ * not survive, as with any time-out. With N the number of replicas each
+ * master has, no single master's death loses a write that was confirmed,
+ * and no handle then reads an older value; a master left with fewer
+ * replicas than N (one died, or took over from its master) makes every
+ * write wait for its whole time-out and return -110 until it has N again.
  */
 #ifndef VELKSHARED_H
 #define VELKSHARED_H
@@ -108,7 +135,9 @@ typedef struct velkshared_options_t {
     const char* url;      /**< As VELKSHARED_URL; NULL: the variable, then redis://127.0.0.1:6379. */
     const char* store;    /**< The store's name; NULL: VELKSHARED_STORE, then "default". */
     int64_t timeout_ms;   /**< The time-out of each call; 0: VELKSHARED_TIMEOUT_MS, then 5000. */
-    uint64_t reserved[4]; /**< Zero: room for the fields of later versions. */
+    int64_t replicas;     /**< Replicas that must have each write (see Redis Cluster); 0: VELKSHARED_REPLICAS,
+                             then 0. */
+    uint64_t reserved[3]; /**< Zero: room for the fields of later versions. */
 } velkshared_options_t;
 
 /**
@@ -118,8 +147,8 @@ typedef struct velkshared_options_t {
  * @param options The store, server and time-out; NULL: as all left unset.
  * @return A handle (released with velk_client_destroy()), or NULL with
  *         errno set as for velk_client_create() (EINVAL also for a negative
- *         time-out or one over a day, and for a reserved field that is not
- *         zero), and velkshared_last_error() saying why.
+ *         time-out or one over a day, for replicas below 0 or over 1000,
+ *         and for a reserved field that is not zero), and velkshared_last_error() saying why.
  */
 VELKSHARED_API velk_client* velkshared_client_create(const velkshared_options_t* options);
 

@@ -7,6 +7,7 @@
 #include <string.h>
 
 #include "velkmock.h"
+#include "velkshared.h"
 
 #define PIN_SIZE(type, size) _Static_assert(sizeof(type) == (size), #type " size")
 #define PIN(type, field, offset) _Static_assert(offsetof(type, field) == (offset), #type "." #field " offset")
@@ -108,6 +109,15 @@ PIN(velk_ll_put_item_t, value_part_lens, 16);
 PIN(velk_ll_put_item_t, value_part_count, 24);
 
 PIN_SIZE(velk_sdk_metrics_ctx_t, 1520);
+
+/* libvelkshared's options: later fields come out of the reserved room, so a
+ * program built against an older header passes a record of the same size. */
+PIN_SIZE(velkshared_options_t, 56);
+PIN(velkshared_options_t, url, 0);
+PIN(velkshared_options_t, store, 8);
+PIN(velkshared_options_t, timeout_ms, 16);
+PIN(velkshared_options_t, replicas, 24);
+PIN(velkshared_options_t, reserved, 32);
 
 _Static_assert(VELK_OK == 0 && VELK_ERR_NOT_FOUND == -1 && VELK_ERR_NO_MEMORY == -4 &&
                    VELK_ERR_INVALID_ARGUMENT == -5 && VELK_ERR_NAMESPACE_NOT_FOUND == -6 &&

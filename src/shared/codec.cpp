@@ -51,11 +51,11 @@ bool take_text(std::string_view& in, std::string& text) {
 void encode_attributes(const velk::PutRecord& record, std::size_t length, std::string& out) {
     char digits[24];
     out.append(digits, std::to_chars(digits, digits + sizeof digits, length).ptr);
+    out += ':';
     const std::size_t pairs = record.metadata.kept();
     if (record.tag == 0 && record.replica_count == 1 && pairs == 0) {
         return;
     }
-    out += ':';
     put_le<std::uint32_t>(out, record.tag);
     put_le<std::int32_t>(out, record.replica_count);
     put_le<std::uint32_t>(out, static_cast<std::uint32_t>(pairs));
@@ -68,7 +68,7 @@ void encode_attributes(const velk::PutRecord& record, std::size_t length, std::s
 }
 
 std::size_t attributes_size(const velk::PutRecord& record, std::size_t length) noexcept {
-    std::size_t size = 1;  // a digit
+    std::size_t size = 2;  // a digit and ":"
     for (std::size_t rest = length; rest >= 10; rest /= 10) {
         ++size;
     }
@@ -76,7 +76,7 @@ std::size_t attributes_size(const velk::PutRecord& record, std::size_t length) n
     if (record.tag == 0 && record.replica_count == 1 && pairs == 0) {
         return size;
     }
-    size += 13;  // ":", tag, replica count, pairs
+    size += 12;  // tag, replica count, pairs
     record.metadata.for_each(
         [&size](std::string_view key, std::string_view value) { size += 8 + key.size() + value.size(); });
     return size;
@@ -90,7 +90,7 @@ bool decode_attributes(std::string_view bytes, Attributes& out) {
     }
     bytes.remove_prefix(static_cast<std::size_t>(end - bytes.data()));
     if (bytes.size() <= 1) {
-        return true;  // the common entry: "LENGTH", or "LENGTH:" as 0.1.0 wrote it
+        return true;  // the common entry: "LENGTH:", or "LENGTH" as one build wrote it
     }
     bytes.remove_prefix(1);
     std::uint32_t pairs = 0;

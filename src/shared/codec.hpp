@@ -4,12 +4,15 @@
 // only store and return them; little-endian, length-prefixed.
 //
 //   attributes: the value's length in decimal (so that a script can read
-//               an entry's length without touching its value), alone for
-//               the common entry (tag 0, replica count 1, no metadata),
-//               else ":", u32 tag, i32 replica count, u32 pairs, then per
-//               pair u32 key length, key, u32 value length, value. (A
-//               store of 0.1.0 wrote "LENGTH:" for the common entry: read
-//               the same.)
+//               an entry's length without touching its value) and ":",
+//               then nothing more for the common entry (tag 0, replica
+//               count 1, no metadata), else u32 tag, i32 replica count,
+//               u32 pairs, then per pair u32 key length, key, u32 value
+//               length, value. This is the form 0.1.0 reads and writes,
+//               and it stays the one written while processes of 0.1.0 may
+//               share a store: its scripts find the length before the ":"
+//               and fail without one. (The length alone, which a build
+//               between the two wrote for the common entry, is read too.)
 //   settings:   i64 capacity, f64 policy parameter (its bits), policy text
 #pragma once
 

@@ -26,7 +26,7 @@ VELKSHARED_API int velkshared_clear(const char* url, const char* store) {
             set_last_error(settings ? "the URL " + redacted(settings->url) + ": " + why : why);
             return -EINVAL;
         }
-        Connection connection(std::move(*seeds), settings->timeout);
+        Connection connection(std::move(*seeds), settings->timeout, settings->replicas);
         return clear_store(connection, key_prefix(settings->store));
     } catch (const std::bad_alloc&) {
         velkshared::set_last_error("out of memory");
@@ -42,6 +42,11 @@ VELKSHARED_API velk_client* velkshared_client_create(const velkshared_options_t*
         errno = EINVAL;
         return nullptr;
     }
+    if (given.replicas < 0 || given.replicas > velkshared::kMostReplicas) {
+        velkshared::set_last_error("the replicas are not a number from 0 to 1000");
+        errno = EINVAL;
+        return nullptr;
+    }
     for (const uint64_t field : given.reserved) {
         if (field != 0) {
             // Fields of a later version this library does not know.
@@ -52,7 +57,7 @@ VELKSHARED_API velk_client* velkshared_client_create(const velkshared_options_t*
     }
     return velk::guarded([&]() -> velk_client* {
         return velkshared::open_client(given.url, given.store, std::chrono::milliseconds(given.timeout_ms),
-                                       velk::make_nodes());
+                                       static_cast<int>(given.replicas), velk::make_nodes());
     });
 }
 

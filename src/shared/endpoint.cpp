@@ -318,6 +318,7 @@ std::optional<Environment> settings_from_environment(const char* url, const char
     const char* env_url = std::getenv("VELKSHARED_URL");
     const char* env_store = std::getenv("VELKSHARED_STORE");
     const char* env_timeout = std::getenv("VELKSHARED_TIMEOUT_MS");
+    const char* env_replicas = std::getenv("VELKSHARED_REPLICAS");
     Environment settings{
         url != nullptr ? url : (env_url != nullptr && *env_url != '\0' ? env_url : kDefaultUrl),
         store != nullptr ? store : (env_store != nullptr ? env_store : kDefaultStore),
@@ -331,6 +332,11 @@ std::optional<Environment> settings_from_environment(const char* url, const char
             return std::nullopt;
         }
         settings.timeout = std::chrono::milliseconds(ms);
+    }
+    if (env_replicas != nullptr && *env_replicas != '\0' &&
+        !parse_number(env_replicas, 0, kMostReplicas, settings.replicas)) {
+        refuse(why, "VELKSHARED_REPLICAS is not a number of replicas from 0 to 1000");
+        return std::nullopt;
     }
     return settings;
 }

@@ -46,15 +46,19 @@ std::string without_secret(std::string_view text, std::string_view secret);
 std::string describe(const Endpoint& endpoint);
 
 // What a create (or a control call) reads: the given values, else
-// VELKSHARED_URL, VELKSHARED_STORE and VELKSHARED_TIMEOUT_MS, else the
-// defaults.
+// VELKSHARED_URL, VELKSHARED_STORE, VELKSHARED_TIMEOUT_MS and
+// VELKSHARED_REPLICAS, else the defaults.
 struct Environment {
     std::string url;
     std::string store;
     std::chrono::milliseconds timeout;
+    int replicas = 0;  // of its master that must have each write (WAIT)
 };
-// Nothing when VELKSHARED_TIMEOUT_MS is not a positive number (`why` says
-// so). A given timeout of 0 means "not given".
+inline constexpr int kMostReplicas = 1000;
+// Nothing when VELKSHARED_TIMEOUT_MS is not a positive number, or
+// VELKSHARED_REPLICAS not a number from 0 to kMostReplicas (`why` says so).
+// A given timeout of 0 means "not given"; a record's replicas the caller
+// puts in place of the variable's.
 std::optional<Environment> settings_from_environment(const char* url, const char* store,
                                                      std::chrono::milliseconds timeout = {},
                                                      std::string* why = nullptr);

@@ -6,12 +6,16 @@
 // front's sinks run afterwards, with no lock held, so a get callback may
 // call into the same handle. A batch of up to a chunk allocates nothing of
 // its own: its arrays live on the stack, its request in the connection.
+#include <pthread.h>
+
 #include <array>
 #include <cerrno>
 #include <charconv>
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <new>
 #include <string>
 #include <type_traits>
 #include <vector>
@@ -39,12 +43,41 @@ struct Names {
 }  // namespace
 }  // namespace velk
 
+namespace velk {
+namespace {
+
+// Every handle of the process, for fork(): a child may be made while a
+// thread of the parent is inside a call on a handle, whose lock the child
+// would then find held by a thread it does not have. The child resets each
+// handle before anything else runs there (pthread_atfork).
+std::mutex handles_lock;
+velk_client* handles = nullptr;
+
+}  // namespace
+}  // namespace velk
+
 // The handle of the shared store: the node table every handle carries, the
 // store's key prefix and the connection.
 struct velk_client {
-    velk_client(std::vector<velkshared::Endpoint> seeds, std::chrono::milliseconds timeout,
+    velk_client(std::vector<velkshared::Endpoint> seeds, std::chrono::milliseconds timeout, int replicas,
                 std::string key_prefix)
-        : prefix(std::move(key_prefix)), connection(std::move(seeds), timeout) {}
+        : prefix(std::move(key_prefix)), connection(std::move(seeds), timeout, replicas) {
+        const std::lock_guard guard(velk::handles_lock);
+        next = velk::handles;
+        if (next != nullptr) {
+            next->previous = this;
+        }
+        velk::handles = this;
+    }
+    ~velk_client() {
+        const std::lock_guard guard(velk::handles_lock);
+        (previous != nullptr ? previous->next : velk::handles) = next;
+        if (next != nullptr) {
+            next->previous = previous;
+        }
+    }
+    velk_client(const velk_client&) = delete;
+    velk_client& operator=(const velk_client&) = delete;
 
     // The names of the namespace of the last call, kept (the calls of a test
     // use a few namespaces): a call then builds no name. With the
@@ -58,12 +91,44 @@ struct velk_client {
         return names;
     }
 
+    // In a child after fork(): what a call of the parent may have left half
+    // changed is let go, unfreed (see Connection::forget_after_fork).
+    void forget_after_fork() noexcept {
+        new (&names) velk::Names();
+        new (&scratch) std::string();
+        connection.forget_after_fork();
+    }
+
     std::vector<velk_node_info_t> nodes;
     std::string prefix;
     velkshared::Connection connection;
     velk::Names names;
-    std::string scratch;  // a put's attributes, one at a time
+    std::string scratch;              // a put's attributes, one at a time
+    velk_client* previous = nullptr;  // in the list of handles
+    velk_client* next = nullptr;
 };
+
+namespace velk {
+namespace {
+
+void before_fork() {
+    handles_lock.lock();
+}
+void after_fork_in_parent() {
+    handles_lock.unlock();
+}
+void after_fork_in_child() {
+    const velkshared::KeepErrno kept;
+    for (velk_client* client = handles; client != nullptr; client = client->next) {
+        client->forget_after_fork();
+    }
+    handles_lock.unlock();  // taken by this thread before the fork
+}
+[[maybe_unused]] const int fork_handlers =
+    pthread_atfork(before_fork, after_fork_in_parent, after_fork_in_child);
+
+}  // namespace
+}  // namespace velk
 
 namespace velk {
 namespace {
@@ -92,6 +157,23 @@ bool is_array(const redisReply* reply, std::size_t elements) {
 }
 std::string_view text_of(const redisReply* reply) {
     return {reply->str, reply->len};
+}
+
+// The answers of a transaction of `commands` commands (EXEC's). The server
+// runs every queued command whatever another one answers, so each answer is
+// looked at: one that is an error fails the call, with its text.
+int transaction_failed(const redisReply* answers, std::size_t commands, const char* what) {
+    if (!is_array(answers, commands)) {
+        return unexpected(what);
+    }
+    for (std::size_t i = 0; i < commands; ++i) {
+        if (answers->element[i]->type == REDIS_REPLY_ERROR) {
+            velkshared::set_last_error("the server failed a command of the ", what,
+                                       " (its other commands ran): ", text_of(answers->element[i]));
+            return -EPROTO;
+        }
+    }
+    return 0;
 }
 
 // Calls `sink` on `found` a chunk at a time, as the in-memory store does.
@@ -229,7 +311,7 @@ void begin_bookkeeping(velkshared::Request& request, const Names& names, std::st
 
 namespace velkshared {
 
-velk_client* open_client(const char* url, const char* store, std::chrono::milliseconds timeout,
+velk_client* open_client(const char* url, const char* store, std::chrono::milliseconds timeout, int replicas,
                          std::vector<velk_node_info_t>&& nodes) {
     std::string why;
     const auto settings = settings_from_environment(url, store, timeout, &why);
@@ -239,8 +321,9 @@ velk_client* open_client(const char* url, const char* store, std::chrono::millis
         errno = EINVAL;
         return nullptr;
     }
-    auto client =
-        std::make_unique<velk_client>(std::move(*seeds), settings->timeout, key_prefix(settings->store));
+    auto client = std::make_unique<velk_client>(std::move(*seeds), settings->timeout,
+                                                replicas > 0 ? replicas : settings->replicas,
+                                                key_prefix(settings->store));
     client->nodes = std::move(nodes);
     if (const int status = client->connection.open(); status != 0) {
         errno = -status;
@@ -255,10 +338,11 @@ namespace velk {
 namespace store {
 
 velk_client* open(std::vector<velk_node_info_t>&& nodes) {
-    return velkshared::open_client(nullptr, nullptr, {}, std::move(nodes));
+    return velkshared::open_client(nullptr, nullptr, {}, 0, std::move(nodes));
 }
 
 void close(velk_client* client) noexcept {
+    const velkshared::KeepErrno kept;
     delete client;
 }
 
@@ -354,12 +438,14 @@ PutOutcome put(velk_client& client, std::string_view ns, std::size_t count, PutF
             }
             request.command({"EXEC"});
         },
-        reply);
+        reply, nullptr, true);
     if (status != 0) {
         return {0, status};
     }
-    if (n != 0 && !is_array(reply.get(), 3)) {
-        return {0, unexpected("put")};
+    if (n != 0) {
+        if (const int failed = transaction_failed(reply.get(), 3, "put"); failed != 0) {
+            return {0, failed};
+        }
     }
     for (std::size_t first = 0; first < count; first += kChunk) {
         done(first, count - first < kChunk ? count - first : kChunk, &records[first]);
@@ -497,12 +583,14 @@ int erase(velk_client& client, std::string_view ns, KeyList keys, EraseSink sink
             }
             request.command({"EXEC"});
         },
-        reply);
+        reply, nullptr, n != 0);
     if (status != 0) {
         return status;
     }
-    if (n != 0 && !is_array(reply.get(), 3)) {
-        return unexpected("delete");
+    if (n != 0) {
+        if (const int failed = transaction_failed(reply.get(), 3, "delete"); failed != 0) {
+            return failed;
+        }
     }
     const redisReply* answer = n != 0 ? reply->element[0] : reply.get();
     if (answer->type == REDIS_REPLY_INTEGER && answer->integer == -1) {

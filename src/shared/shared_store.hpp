@@ -11,10 +11,10 @@
 namespace velkshared {
 
 // A handle on the store that `url` and `store` name (each NULL: its variable,
-// then its default) with `timeout` (zero: its variable, then its default),
-// holding `nodes`; NULL with errno and a text when it cannot be opened.
-// Throws std::bad_alloc.
-velk_client* open_client(const char* url, const char* store, std::chrono::milliseconds timeout,
+// then its default) with `timeout` and `replicas` (zero: its variable, then
+// its default), holding `nodes`; NULL with errno and a text when it cannot
+// be opened. Throws std::bad_alloc.
+velk_client* open_client(const char* url, const char* store, std::chrono::milliseconds timeout, int replicas,
                          std::vector<velk_node_info_t>&& nodes);
 
 }  // namespace velkshared

@@ -57,6 +57,18 @@ void append_header(std::string& buffer, char kind, std::size_t number) {
 
 }  // namespace
 
+std::chrono::milliseconds Deadline::share_length() const noexcept {
+    // A quarter, but never so little that a loaded machine misses it: the
+    // least share is 200 ms (all of a shorter time-out).
+    return std::max(budget_ / 4, std::min(budget_, std::chrono::milliseconds(200)));
+}
+
+Deadline Deadline::share() const noexcept {
+    const auto part = share_length();
+    const auto now = Clock::now();
+    return now + part >= at_ ? *this : Deadline(now + part, part);
+}
+
 int Deadline::remaining_ms() const noexcept {
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(at_ - Clock::now()).count();
     return static_cast<int>(std::max<decltype(left)>(left, 0));
@@ -147,6 +159,15 @@ void Link::close() noexcept {
         redisReaderFree(reader_);
         reader_ = nullptr;
     }
+}
+
+void Link::abandon() noexcept {
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
+    }
+    reader_ = nullptr;
+    new (&where_) std::string();
 }
 
 int Link::fail(int status, std::string_view what, std::string_view detail, std::string_view more) noexcept {

@@ -11,6 +11,7 @@
 #include <hiredis/hiredis.h>
 #include <sys/types.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstddef>
 #include <memory>
@@ -29,6 +30,14 @@ class Deadline {
 public:
     explicit Deadline(std::chrono::milliseconds budget) noexcept
         : at_(Clock::now() + budget), budget_(budget) {}
+    // What one connection attempt may take of it (connecting, signing in,
+    // the first answer): a share, so that a node that accepts and then
+    // says nothing (a paused machine, a partition) leaves the rest for the
+    // others; never past this deadline, and all of it when the share would
+    // reach it anyway.
+    [[nodiscard]] Deadline share() const noexcept;
+    // How long a share is.
+    [[nodiscard]] std::chrono::milliseconds share_length() const noexcept;
     // What is left for one wait, in whole milliseconds rounded up; 0 once
     // the deadline has passed.
     [[nodiscard]] int remaining_ms() const noexcept;
@@ -37,8 +46,25 @@ public:
     [[nodiscard]] std::chrono::milliseconds budget() const noexcept { return budget_; }
 
 private:
+    Deadline(Clock::time_point at, std::chrono::milliseconds budget) noexcept : at_(at), budget_(budget) {}
+
     Clock::time_point at_;
     std::chrono::milliseconds budget_;
+};
+
+// Keeps errno as the caller had it, for as long as it lives: a call leaves
+// the caller's errno alone unless its contract says otherwise (only a create
+// that fails sets it), and the socket work below it leaves EAGAIN and the
+// like behind.
+class KeepErrno {
+public:
+    KeepErrno() noexcept : saved_(errno) {}
+    ~KeepErrno() { errno = saved_; }
+    KeepErrno(const KeepErrno&) = delete;
+    KeepErrno& operator=(const KeepErrno&) = delete;
+
+private:
+    int saved_;
 };
 
 // The text of the last failure of this thread's calls (empty before any).
@@ -122,6 +148,10 @@ public:
     // Closes the socket; in a child after fork() only the child's copy, so
     // the parent's connection is left as it is and nothing is sent.
     void close() noexcept;
+    // In a child after fork(), when a thread the child does not have may
+    // have been using it: closes the child's copy of the socket and lets go
+    // of the parser (and its text) unfreed, since they may be half changed.
+    void abandon() noexcept;
 
     // 0; -ENOTCONN when the server had closed the connection before any
     // byte of the request went out (so sending it again elsewhere is

@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -288,7 +289,8 @@ TEST(Edges, RedirectionsThatLeadNowhere) {
         EXPECT_LT(elapsed_ms(start), kLatest);
         EXPECT_NE(text(), "");
     }
-    // Sent back to itself again and again.
+    // Sent back to itself again and again: followed until the deadline,
+    // then -110 with what the cluster said last.
     FakeServer::Behaviour circling;
     int port = 0;
     circling.answer = [&port](const FakeServer::Command&) -> std::optional<std::string> {
@@ -299,8 +301,196 @@ TEST(Edges, RedirectionsThatLeadNowhere) {
     const Place place(circle.url());
     Client client = make_client();
     ASSERT_TRUE(client);
-    EXPECT_EQ(put_one(client.get(), "ns", "k", "v"), -EPROTO);
-    EXPECT_NE(text().find("MOVED"), std::string::npos) << text();
+    const auto start = Clock::now();
+    EXPECT_EQ(put_one(client.get(), "ns", "k", "v"), -ETIMEDOUT);
+    EXPECT_LT(elapsed_ms(start), kLatest);
+    EXPECT_NE(text().find("last answered: MOVED 1 127.0.0.1:" + std::to_string(port)), std::string::npos)
+        << text();
+}
+
+// A slot on its way to another node, which never had the script (NOSCRIPT
+// after ASKING) and is not ready for a while (TRYAGAIN): the call loads the
+// script there and follows the cluster for as long as its deadline allows,
+// far past any fixed number of redirections.
+TEST(Edges, AMovingSlotIsFollowedUntilTheDeadline) {
+    std::atomic<bool> loaded{false};
+    std::atomic<int> tries{0};
+    FakeServer::Behaviour importing;
+    importing.answer = [&](const FakeServer::Command& command) -> std::optional<std::string> {
+        if (command[0] == "SCRIPT") {
+            loaded = true;
+            return std::string("$40\r\n") + std::string(40, 'a') + "\r\n";
+        }
+        if (command[0] == "ASKING") {
+            return std::string("+OK\r\n");
+        }
+        if (!loaded) {
+            return std::string("-NOSCRIPT No matching script. Please use EVAL.\r\n");
+        }
+        return ++tries < 20 ? "-TRYAGAIN Multiple keys request during rehashing of slot\r\n" : ":0\r\n";
+    };
+    FakeServer to(importing);
+    FakeServer from(answering("-ASK 1 127.0.0.1:" + std::to_string(to.port()) + "\r\n"));
+    const Place place(from.url(), "5000");
+    Client client = make_client();
+    ASSERT_TRUE(client) << text();
+    EXPECT_EQ(velk_create_namespace(client.get(), "ns", nullptr), VELK_OK) << text();
+    EXPECT_EQ(tries.load(), 20);
+    // Every try there is asked for, and the script was loaded first.
+    const std::vector<FakeServer::Command> seen = to.seen();
+    ASSERT_GE(seen.size(), 3u);
+    EXPECT_EQ(seen[0][0], "ASKING");
+    for (std::size_t i = 1; i < seen.size(); ++i) {
+        if (seen[i][0] == "EVALSHA") {
+            EXPECT_EQ(seen[i - 1][0], "ASKING") << i;
+        }
+    }
+}
+
+// Each connection attempt has a share of the call's time-out: a node that
+// accepts and then says nothing leaves the rest to the others, is named when
+// the call fails for it, and is tried after the others for a while.
+TEST(Edges, NodesThatHangCostAShareOfTheCall) {
+    FakeServer hung(FakeServer::Behaviour{});
+    hung.hang();
+    {
+        // The first node of a create hangs: the second serves.
+        FakeServer good(answering("*1\r\n$1\r\ng\r\n"));
+        const Place place(hung.url() + "," + good.url());
+        const auto start = Clock::now();
+        Client client = make_client();
+        ASSERT_TRUE(client) << text();
+        EXPECT_LT(elapsed_ms(start), 700);  // a quarter of 1000 ms, and room
+        EXPECT_EQ(get_value(client.get(), "ns", "k"), "g");
+    }
+    {
+        // Every node hangs: -110 within the time-out, naming the first.
+        FakeServer also(FakeServer::Behaviour{});
+        also.hang();
+        const Place place(hung.url() + "," + also.url());
+        const auto start = Clock::now();
+        errno = 0;
+        EXPECT_EQ(make_client(), nullptr);
+        EXPECT_EQ(errno, ETIMEDOUT);
+        EXPECT_LT(elapsed_ms(start), kLatest);
+        EXPECT_NE(text().find("no answer from " + hung.url()), std::string::npos) << text();
+    }
+    // The URL's one node hangs under a handle: the call that was out fails
+    // at its deadline, naming it; the next goes to another node the cluster
+    // listed (CLUSTER SLOTS), at once.
+    FakeServer other(answering("*1\r\n$1\r\nb\r\n"));
+    FakeServer::Behaviour listing = answering("*1\r\n$1\r\na\r\n");
+    listing.cluster_slots =
+        "*1\r\n*3\r\n:0\r\n:16383\r\n*3\r\n$9\r\n127.0.0.1\r\n:" + std::to_string(other.port()) +
+        "\r\n$2\r\nid\r\n";
+    FakeServer first(listing);
+    const Place place(first.url());
+    Client client = make_client();
+    ASSERT_TRUE(client) << text();
+    EXPECT_EQ(get_value(client.get(), "ns", "k"), "a");
+    first.hang();
+    const char* keys[] = {"k"};
+    velk_query_result_t result{};
+    EXPECT_EQ(velk_batch_query(client.get(), "ns", keys, 1, nullptr, &result, 1), -ETIMEDOUT);
+    EXPECT_NE(text().find("no answer from " + first.url()), std::string::npos) << text();
+    const auto start = Clock::now();
+    EXPECT_EQ(get_value(client.get(), "ns", "k"), "b") << text();
+    EXPECT_LT(elapsed_ms(start), 200);  // the hung node was not tried first
+}
+
+// With replicas asked for, each call that writes ends with WAIT in the same
+// round trip, and fewer confirmations are -110 with both counts; reads wait
+// for nothing. A command that fails inside a put's or a delete's transaction
+// fails the call, whatever the others answered.
+TEST(Edges, WritesWaitForReplicasAndLookAtEveryAnswer) {
+    std::atomic<int> confirming{1};
+    std::atomic<bool> failing{false};
+    FakeServer::Behaviour behaviour;
+    behaviour.answer = [&](const FakeServer::Command& command) -> std::optional<std::string> {
+        const std::string& name = command[0];
+        if (name == "MULTI") {
+            return std::string("+OK\r\n");
+        }
+        if (name == "EXEC") {
+            return std::string(
+                       failing ? "*3\r\n-ERR user_script:9: attempt to perform arithmetic on a nil value\r\n"
+                               : "*3\r\n$1\r\n1\r\n") +
+                   ":1\r\n:1\r\n";
+        }
+        if (name == "WAIT") {
+            return ":" + std::to_string(confirming) + "\r\n";
+        }
+        if (name == "EVALSHA") {
+            return std::string(":0\r\n");
+        }
+        return std::string(name == "HMGET" ? "*1\r\n$1\r\nv\r\n" : "+QUEUED\r\n");
+    };
+    FakeServer server(behaviour);
+    const std::string url = server.url();
+    velkshared_options_t options = {};
+    options.url = url.c_str();
+    options.timeout_ms = 1000;
+    options.replicas = 1;
+    const Client client(velkshared_client_create(&options));
+    ASSERT_TRUE(client) << text();
+    const char* keys[] = {"k"};
+    int32_t status = 0;
+    const struct {
+        const char* name;
+        bool writes;
+        std::function<int()> call;
+    } calls[] = {
+        {"put", true,
+         [&] {
+             return put_one(client.get(), "ns", "k", "v");
+         }},
+        {"delete", true,
+         [&] {
+             return velk_batch_delete(client.get(), "ns", keys, 1, nullptr, &status, 1, nullptr);
+         }},
+        {"create", true,
+         [&] {
+             return velk_create_namespace(client.get(), "other", nullptr);
+         }},
+        {"get", false,
+         [&] {
+             return get_value(client.get(), "ns", "k") == "v" ? 0 : -1;
+         }},
+    };
+    for (const int confirmed : {1, 0}) {
+        confirming = confirmed;
+        for (const auto& c : calls) {
+            const std::size_t before = server.seen().size();
+            const int rc = c.call();
+            const std::vector<FakeServer::Command> seen = server.seen();
+            ASSERT_GT(seen.size(), before) << c.name;
+            EXPECT_EQ(seen.back()[0] == "WAIT", c.writes) << c.name;
+            if (!c.writes) {
+                EXPECT_EQ(rc, 0) << c.name;
+                continue;
+            }
+            EXPECT_TRUE(seen[seen.size() - 2][0] == "EXEC" || seen[seen.size() - 2][0] == "EVALSHA")
+                << c.name;
+            EXPECT_EQ(seen.back()[1], "1");
+            const int within = std::atoi(seen.back()[2].c_str());
+            EXPECT_TRUE(within > 0 && within <= 1000) << seen.back()[2];
+            EXPECT_EQ(rc, confirmed == 1 ? VELK_OK : -ETIMEDOUT) << c.name << ": " << text();
+            if (confirmed == 0) {
+                EXPECT_NE(text().find("confirmed by 0 of the 1 replicas asked for"), std::string::npos)
+                    << text();
+            }
+        }
+    }
+    confirming = 1;
+    failing = true;
+    for (const char* what : {"put", "delete"}) {
+        const int rc = std::string(what) == "put"
+                           ? put_one(client.get(), "ns", "k", "v")
+                           : velk_batch_delete(client.get(), "ns", keys, 1, nullptr, &status, 1, nullptr);
+        EXPECT_EQ(rc, -EPROTO) << what;
+        EXPECT_NE(text().find(std::string("failed a command of the ") + what), std::string::npos) << text();
+        EXPECT_NE(text().find("attempt to perform arithmetic"), std::string::npos) << text();
+    }
 }
 
 // Answers that no server of the store gives: every call fails with -71 and

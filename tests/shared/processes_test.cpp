@@ -26,6 +26,8 @@
 #include <vector>
 
 #include "program_output.hpp"
+#include "redis_words.hpp"
+#include "store_0_1_0.hpp"
 #include "velk_test.hpp"
 #include "velkshared.h"
 
@@ -223,31 +225,39 @@ TEST(Sharing, HandlesConfiguredInCode) {
     ASSERT_TRUE(second) << velkshared_last_error();
     EXPECT_EQ(get_value(second.get(), "ns", "k"), "3");
     // Options this library cannot use.
-    options.url = nullptr;
-    options.timeout_ms = -1;
-    errno = 0;
-    EXPECT_EQ(velkshared_client_create(&options), nullptr);
-    EXPECT_EQ(errno, EINVAL);
-    options.timeout_ms = 86400001;
-    errno = 0;
-    EXPECT_EQ(velkshared_client_create(&options), nullptr);
-    EXPECT_EQ(errno, EINVAL);
-    options.timeout_ms = 0;
-    options.reserved[3] = 1;
-    errno = 0;
-    EXPECT_EQ(velkshared_client_create(&options), nullptr);
-    EXPECT_EQ(errno, EINVAL);
-    EXPECT_NE(std::string(velkshared_last_error()).find("reserved"), std::string::npos);
+    const struct {
+        int64_t timeout_ms;
+        int64_t replicas;
+        uint64_t last_reserved;
+        const char* says;
+    } refused[] = {
+        {-1, 0, 0, "time-out"},   {86400001, 0, 0, "time-out"}, {0, -1, 0, "replicas"},
+        {0, 1001, 0, "replicas"}, {0, 0, 1, "reserved"},
+    };
+    for (const auto& bad : refused) {
+        velkshared_options_t unusable = {};
+        unusable.store = stores[0].c_str();
+        unusable.timeout_ms = bad.timeout_ms;
+        unusable.replicas = bad.replicas;
+        unusable.reserved[2] = bad.last_reserved;
+        errno = 0;
+        EXPECT_EQ(velkshared_client_create(&unusable), nullptr) << bad.says;
+        EXPECT_EQ(errno, EINVAL) << bad.says;
+        EXPECT_NE(std::string(velkshared_last_error()).find(bad.says), std::string::npos)
+            << velkshared_last_error();
+    }
     // velkshared_clear refuses what it cannot use before it connects, and
     // says what, without the password.
     EXPECT_EQ(velkshared_clear("redis://:secret@localhost:99999", nullptr), -EINVAL);
     EXPECT_NE(std::string(velkshared_last_error()).find("the URL redis://***@localhost:99999"),
               std::string::npos)
         << velkshared_last_error();
-    setenv("VELKSHARED_TIMEOUT_MS", "soon", 1);
-    EXPECT_EQ(velkshared_clear(nullptr, stores[0].c_str()), -EINVAL);
-    EXPECT_NE(std::string(velkshared_last_error()).find("VELKSHARED_TIMEOUT_MS"), std::string::npos);
-    unsetenv("VELKSHARED_TIMEOUT_MS");
+    for (const char* variable : {"VELKSHARED_TIMEOUT_MS", "VELKSHARED_REPLICAS"}) {
+        setenv(variable, "soon", 1);
+        EXPECT_EQ(velkshared_clear(nullptr, stores[0].c_str()), -EINVAL);
+        EXPECT_NE(std::string(velkshared_last_error()).find(variable), std::string::npos);
+        unsetenv(variable);
+    }
 }
 
 // Writers in several processes put one version into all their keys per
@@ -388,13 +398,7 @@ TEST(Sharing, AStoreOfTheFirstLayoutIsReadAndWritten) {
     redisContext* server = redisConnectUnix(url.substr(std::string("unix://").size()).c_str());
     ASSERT_TRUE(server != nullptr && server->err == 0);
     const auto command = [&](const std::vector<std::string>& words) {
-        std::vector<const char*> argv;
-        std::vector<std::size_t> lens;
-        for (const std::string& word : words) {
-            argv.push_back(word.data());
-            lens.push_back(word.size());
-        }
-        freeReplyObject(redisCommandArgv(server, static_cast<int>(argv.size()), argv.data(), lens.data()));
+        freeReplyObject(ask_words(server, words));
     };
     command({"HSET", prefix + "a:" + hex("ns"), "plain", "5:"});
     command({"HDEL", prefix + "a:" + hex("ns"), std::string(1, '\0')});
@@ -418,6 +422,179 @@ TEST(Sharing, AStoreOfTheFirstLayoutIsReadAndWritten) {
     ASSERT_EQ(velk_get_namespace(client.get(), "ns", &info), VELK_OK);
     EXPECT_EQ(info.used_bytes, 5u);
     EXPECT_EQ(velkshared_clear(nullptr, store.c_str()), 0);
+}
+
+namespace {
+
+// A process of 0.1.0 on a store of the fixture's server: its put, delete and
+// query as that version sent them (store_0_1_0.hpp), through hiredis. Each
+// call says whether the server did all it was asked, which 0.1.0 itself did
+// not look at inside a transaction.
+class OldProcess {
+public:
+    explicit OldProcess(const std::string& store)
+        : prefix_("velk:{" + hex(store) + "}:"),
+          server_(redisConnectUnix(std::string(std::getenv("VELKSHARED_URL")).substr(7).c_str())) {}
+    ~OldProcess() { redisFree(server_); }
+    OldProcess(const OldProcess&) = delete;
+    OldProcess& operator=(const OldProcess&) = delete;
+
+    bool put(const std::vector<std::pair<std::string, std::string>>& entries) {
+        std::size_t total = 0;
+        std::vector<std::string> script = {"EVAL", std::string(store_0_1_0::kPrelude) + store_0_1_0::kPut,
+                                           "4"};
+        std::vector<std::string> attributes = {"HSET", prefix_ + "a:" + hex("ns")};
+        std::vector<std::string> values = {"HSET", prefix_ + "v:" + hex("ns")};
+        add_keys(script);
+        script.insert(script.end(), {"put", "ns", std::string(16, '\0') + "lru", ""});
+        for (const auto& [key, value] : entries) {
+            total += value.size();
+            script.push_back(key);
+            attributes.insert(attributes.end(), {key, std::to_string(value.size()) + ":"});
+            values.insert(values.end(), {key, value});
+        }
+        script[script.size() - entries.size() - 1] = std::to_string(total);
+        freeReplyObject(ask({"MULTI"}));
+        for (const auto* command : {&script, &attributes, &values}) {
+            freeReplyObject(ask(*command));
+        }
+        redisReply* answers = ask({"EXEC"});
+        bool all = answers != nullptr && answers->type == REDIS_REPLY_ARRAY && answers->elements == 3;
+        for (std::size_t i = 0; all && i < 3; ++i) {
+            all = answers->element[i]->type != REDIS_REPLY_ERROR;
+        }
+        freeReplyObject(answers);
+        return all;
+    }
+    // 1 or 0 per key, or nothing when the script failed.
+    std::optional<std::vector<long long>> del(const std::vector<std::string>& keys) {
+        std::vector<std::string> script = {"EVAL", std::string(store_0_1_0::kPrelude) + store_0_1_0::kDelete,
+                                           "4"};
+        add_keys(script);
+        script.insert(script.end(), {"del", "ns"});
+        script.insert(script.end(), keys.begin(), keys.end());
+        redisReply* answer = ask(script);
+        std::optional<std::vector<long long>> removed;
+        if (answer != nullptr && answer->type == REDIS_REPLY_ARRAY) {
+            removed.emplace();
+            for (std::size_t i = 0; i < answer->elements; ++i) {
+                removed->push_back(answer->element[i]->integer);
+            }
+        }
+        freeReplyObject(answer);
+        return removed;
+    }
+    // A value's length as 0.1.0's query read it; nothing for attributes it
+    // refused.
+    std::optional<long long> length(const std::string& key) {
+        redisReply* answer = ask({"HGET", prefix_ + "a:" + hex("ns"), key});
+        std::optional<long long> length;
+        const std::string text = answer != nullptr && answer->type == REDIS_REPLY_STRING
+                                     ? std::string(answer->str, answer->len)
+                                     : "";
+        if (text.find(':') != std::string::npos && text.find(':') > 0) {
+            length = std::stoll(text.substr(0, text.find(':')));
+        }
+        freeReplyObject(answer);
+        return length;
+    }
+    long long used() {
+        redisReply* answer = ask({"HGET", prefix_ + "used", "ns"});
+        const long long used =
+            answer != nullptr && answer->type == REDIS_REPLY_STRING ? std::atoll(answer->str) : 0;
+        freeReplyObject(answer);
+        return used;
+    }
+
+private:
+    static std::string hex(const std::string& text) {
+        std::string out;
+        for (const unsigned char c : text) {
+            out += "0123456789abcdef"[c >> 4];
+            out += "0123456789abcdef"[c & 15];
+        }
+        return out;
+    }
+    void add_keys(std::vector<std::string>& command) const {
+        for (const char* name : {"ns", "used", "v:", "a:"}) {
+            command.push_back(prefix_ + name + (name[1] == ':' ? hex("ns") : ""));
+        }
+    }
+    redisReply* ask(const std::vector<std::string>& words) { return ask_words(server_, words); }
+
+    std::string prefix_;
+    redisContext* server_;
+};
+
+}  // namespace
+
+// A process of 0.1.0 and one of this version share a store: each writes over
+// and deletes what the other wrote, whichever begins, and both see the
+// values, lengths and used bytes the in-memory store gives for the same
+// calls (the sum of the lengths of what is stored).
+TEST(Sharing, AProcessOfTheFirstVersionBesideThisOne) {
+    for (const bool old_first : {true, false}) {
+        const std::string store = unique_store(old_first ? "beside-old-first" : "beside-new-first");
+        ASSERT_EQ(velkshared_clear(nullptr, store.c_str()), 0);
+        OldProcess old(store);
+        Client client = client_on(store);
+        ASSERT_TRUE(client);
+        const auto put_by = [&](bool by_old,
+                                const std::vector<std::pair<std::string, std::string>>& entries) {
+            if (by_old) {
+                return old.put(entries);
+            }
+            std::vector<PutSpec> specs;
+            for (const auto& [key, value] : entries) {
+                specs.emplace_back(key, value);
+            }
+            return put(client.get(), "ns", specs) == VELK_OK;
+        };
+        const auto delete_by = [&](bool by_old, const std::vector<std::string>& keys) {
+            if (by_old) {
+                return old.del(keys);
+            }
+            std::vector<const char*> names;
+            for (const std::string& key : keys) {
+                names.push_back(key.c_str());
+            }
+            std::vector<int32_t> statuses(keys.size());
+            std::optional<std::vector<long long>> removed;
+            if (velk_batch_delete(client.get(), "ns", names.data(), static_cast<int32_t>(names.size()),
+                                  nullptr, statuses.data(), static_cast<int32_t>(statuses.size()),
+                                  nullptr) == VELK_OK) {
+                removed.emplace();
+                for (const int32_t status : statuses) {
+                    removed->push_back(status == VELK_OK ? 1 : 0);
+                }
+            }
+            return removed;
+        };
+        const auto used_is = [&](unsigned long long bytes, const char* after) {
+            velk_namespace_info_t info{};
+            EXPECT_EQ(velk_get_namespace(client.get(), "ns", &info), VELK_OK) << after;
+            EXPECT_EQ(info.used_bytes, bytes) << after;
+            EXPECT_EQ(old.used(), static_cast<long long>(bytes)) << after;
+        };
+        const bool first = old_first;
+        const bool second = !old_first;
+        SCOPED_TRACE(old_first ? "0.1.0 writes first" : "this version writes first");
+        ASSERT_TRUE(put_by(first, {{"a", "hello"}, {"b", "world!"}}));
+        used_is(11, "the first put");
+        ASSERT_TRUE(put_by(second, {{"a", "hi"}, {"c", "abc"}}));
+        used_is(11, "the other's put over one of its keys");
+        EXPECT_EQ(old.length("a"), 2);
+        EXPECT_EQ(old.length("b"), 6);
+        EXPECT_EQ(get_value(client.get(), "ns", "a"), "hi");
+        EXPECT_EQ(delete_by(first, {"a", "c"}), (std::vector<long long>{1, 1}));
+        used_is(6, "a delete of the other's keys");
+        EXPECT_EQ(delete_by(second, {"b", "missing"}), (std::vector<long long>{1, 0}));
+        used_is(0, "a delete of the rest");
+        ASSERT_TRUE(put_by(first, {{"b", "again"}}));
+        used_is(5, "a put after the deletes");
+        EXPECT_EQ(get_value(client.get(), "ns", "b"), "again");
+        EXPECT_EQ(velkshared_clear(nullptr, store.c_str()), 0);
+    }
 }
 
 // Of several processes creating one namespace at once, exactly one does.
@@ -470,6 +647,35 @@ TEST(Processes, AHandleWorksAcrossFork) {
     EXPECT_EQ(get_value(client.get(), "ns", "from-child"), "c");
     EXPECT_EQ(put_one(client.get(), "ns", "after", "a"), VELK_OK);
     EXPECT_EQ(velkshared_clear(nullptr, store.c_str()), 0);
+}
+
+// A child forked while another thread of the parent is inside a call on the
+// handle (held up by a server that pauses its clients) finds the handle free
+// and connects anew; the parent's call ends as it would have.
+TEST(Processes, AHandleWorksInAChildForkedDuringACall) {
+    PrivateServer server("fork-busy");
+    ASSERT_TRUE(server.start());
+    Client client = client_on("fork-busy", server.url().c_str());
+    ASSERT_TRUE(client);
+    ASSERT_EQ(put_one(client.get(), "ns", "k", "before"), VELK_OK);
+    ASSERT_TRUE(server.cli("CLIENT PAUSE 1000 ALL"));
+    std::atomic<int> parents_call{1};
+    std::thread busy([&] { parents_call = put_one(client.get(), "ns", "k", "parent"); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));  // the put is out, the lock held
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        const bool ok = put_one(client.get(), "ns", "child", "c") == VELK_OK &&
+                        get_value(client.get(), "ns", "child") == "c";
+        _exit(ok ? 0 : 1);
+    }
+    busy.join();
+    int status = -1;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(parents_call.load(), VELK_OK);
+    EXPECT_EQ(get_value(client.get(), "ns", "k"), "parent");
+    EXPECT_EQ(get_value(client.get(), "ns", "child"), "c");
 }
 
 // The server goes away, hangs and comes back: calls answer -107 or -110

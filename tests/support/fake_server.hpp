@@ -8,6 +8,7 @@
 #pragma once
 
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -61,6 +62,7 @@ public:
         std::chrono::milliseconds late{0};          // each request answered this late
         std::chrono::milliseconds drip{0};          // and its bytes this far apart
         std::string max_argument = "536870912";     // what CONFIG GET proto-max-bulk-len says
+        std::string cluster_slots;                  // CLUSTER SLOTS's answer; empty: no cluster
         bool never_read = false;                    // accept, then read nothing at all
         std::chrono::milliseconds accept_after{0};  // accept nothing before; its queue holds one
     };
@@ -98,6 +100,9 @@ public:
     [[nodiscard]] std::string url() const { return "unix://" + path_; }
     [[nodiscard]] int port() const { return port_; }
     [[nodiscard]] int connections() const { return connections_; }
+    // From now on it answers nothing, set-up included, on every connection,
+    // while it still accepts them: a paused machine.
+    void hang() { hung_ = true; }
     // Every command received after the set-up, in order.
     [[nodiscard]] std::vector<Command> seen() {
         const std::lock_guard guard(lock_);
@@ -116,6 +121,10 @@ private:
                 if ((one.revents & POLLIN) != 0) {
                     const int fd = accept4(one.fd, nullptr, nullptr, SOCK_CLOEXEC);
                     if (fd >= 0) {
+                        if (one.fd == tcp_fd_) {
+                            const int on = 1;  // as a server does: each answer goes out at once
+                            setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+                        }
                         ++connections_;
                         conversations_.emplace_back([this, fd] {
                             converse(fd);
@@ -156,6 +165,10 @@ private:
             const std::string& n = behaviour_.max_argument;
             return "*2\r\n$18\r\nproto-max-bulk-len\r\n$" + std::to_string(n.size()) + "\r\n" + n + "\r\n";
         }
+        if (command[0] == "CLUSTER") {
+            return behaviour_.cluster_slots.empty() ? "-ERR This instance has cluster support disabled\r\n"
+                                                    : behaviour_.cluster_slots;
+        }
         if (command[0] == "PING") {
             return "+PONG\r\n";
         }
@@ -184,6 +197,9 @@ private:
                     return;
                 }
                 fresh = true;
+            }
+            if (hung_) {
+                continue;
             }
             std::optional<std::string> answer = behaviour_.setup_too ? std::nullopt : setup_answer(command);
             if (!answer) {
@@ -250,6 +266,7 @@ private:
     int tcp_fd_ = -1;
     int port_ = 0;
     std::atomic<bool> stop_{false};
+    std::atomic<bool> hung_{false};
     std::atomic<int> connections_{0};
     std::mutex lock_;
     std::vector<Command> seen_;

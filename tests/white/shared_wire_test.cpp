@@ -181,17 +181,18 @@ TEST(SharedWire, AttributesAndSettingsSurviveTheRoundTrip) {
     EXPECT_EQ(decoded.replica_count, 3);
     ASSERT_EQ(decoded.metadata.size(), 3u);
     EXPECT_EQ(decoded.metadata[2].value, "v2");
-    // The common entry carries only its length.
+    // The common entry carries only its length and the ":" that 0.1.0's
+    // scripts look for.
     velk::PutRecord plain{"key", {}, {}, 0, 1, true, 0};
     bytes.clear();
     encode_attributes(plain, 0, bytes);
-    EXPECT_EQ(bytes, "0");
+    EXPECT_EQ(bytes, "0:");
     EXPECT_EQ(attributes_size(plain, 0), bytes.size());
     EXPECT_EQ(attributes_size(record, 1234), full_size(record));
     ASSERT_TRUE(decode_attributes(bytes, decoded));
     EXPECT_EQ(decoded.replica_count, 1);
-    // As a store of 0.1.0 wrote the common entry.
-    ASSERT_TRUE(decode_attributes("42:", decoded));
+    // As one build wrote the common entry.
+    ASSERT_TRUE(decode_attributes("42", decoded));
     EXPECT_EQ(decoded.length, 42u);
     EXPECT_EQ(decoded.tag, 0u);
     // Bytes that are no attributes are refused, not read past their end.
