@@ -1,10 +1,13 @@
 /* SPDX-License-Identifier: MIT */
 /* The mock with one answer changed, for velk-journal to find: which one
  * VELKMOCK_MUTANT says (a status, a length, a byte, the order of two items,
- * a record's field, a number past 2^53, a double's last bit); with none, it
- * answers as the mock does. Everything else is the mock's. */
+ * a record's field, a number past 2^53, a double's last bit, a create that
+ * fails after the first or from the first, a flat delete that does not go
+ * through the exported delete with items); with none, it answers as the
+ * mock does. Everything else is the mock's. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
+#include <errno.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -100,4 +103,58 @@ VELK_API int velk_get_namespace(velk_client* client, const char* ns, velk_namesp
         }
     }
     return rc;
+}
+
+VELK_API velk_client* velk_client_create(const void* config) {
+    typedef velk_client* (*Next)(const void*);
+    static int made = 0;
+    Next next;
+    void* found = mock("velk_client_create");
+    memcpy(&next, &found, sizeof next);
+    if ((mutant("create") && made > 0) || mutant("first-create")) {
+        errno = ENOMEM;
+        return NULL;
+    }
+    ++made;
+    return next(config);
+}
+
+/* The flat delete done with the mock's own delete with items, not the
+ * exported name: what a library that calls itself directly does. */
+VELK_API int32_t velk_batch_delete(velk_client* client, const char* ns, const char* const* keys,
+                                   int32_t count, const int32_t* options, int32_t* statuses,
+                                   int32_t status_capacity, const void* reserved) {
+    typedef int32_t (*Flat)(velk_client*, const char*, const char* const*, int32_t, const int32_t*, int32_t*,
+                            int32_t, const void*);
+    typedef int32_t (*Items)(velk_client*, const char*, const velk_delete_item_t*, int32_t,
+                             velk_delete_result_t*, int32_t, const void*);
+    if (!mutant("no-inner")) {
+        Flat next;
+        void* found = mock("velk_batch_delete");
+        memcpy(&next, &found, sizeof next);
+        return next(client, ns, keys, count, options, statuses, status_capacity, reserved);
+    }
+    if (client == NULL || ns == NULL || keys == NULL || statuses == NULL || count <= 0 ||
+        status_capacity < count || count > 64) {
+        return VELK_ERR_INVALID_ARGUMENT;
+    }
+    Items items_call;
+    void* found = mock("velk_batch_delete_items");
+    memcpy(&items_call, &found, sizeof items_call);
+    velk_delete_item_t items[64];
+    velk_delete_result_t results[64];
+    memset(items, 0, sizeof items);
+    memset(results, 0, sizeof results);
+    for (int32_t i = 0; i < count; ++i) {
+        items[i].key = keys[i];
+        items[i].option = options != NULL ? options[i] : 0;
+    }
+    const int32_t rc = items_call(client, ns, items, count, results, count, reserved);
+    if (rc < 0) {
+        return rc;
+    }
+    for (int32_t i = 0; i < count; ++i) {
+        statuses[i] = results[i].status;
+    }
+    return VELK_OK;
 }

@@ -166,6 +166,16 @@ foreach(mutation IN LISTS mutations)
   expect("the mutant '${name}'" 1 "call [0-9]+ ${pattern}.*1 diverged"
     ENV "VELKMOCK_MUTANT=${name}" COMMAND ${REPLAY} ${WORK}/processes.jsonl --lib ${MUTANT} --ignore order)
 endforeach()
+# A library whose later creates fail, or whose first does, or that does a
+# flat delete without the exported delete with items the recording's plan
+# changed: each said, as a divergence or as a library that cannot be used.
+expect("the mutant 'create'" 1 "call [0-9]+ velk_client_create \\(process 2\\): rc: recorded \"h1\", replayed null"
+  ENV "VELKMOCK_MUTANT=create" COMMAND ${REPLAY} ${WORK}/processes.jsonl --lib ${MUTANT})
+expect("the mutant 'first-create'" 2 "cannot be used: the journal's first create \\(call 1\\) made a handle, here it made none: Cannot allocate memory"
+  ENV "VELKMOCK_MUTANT=first-create" COMMAND ${REPLAY} ${WORK}/processes.jsonl --lib ${MUTANT})
+expect("the mutant 'no-inner'" 1 "velk_batch_delete: the library did not make velk_batch_delete_items within it \\(call [0-9]+\\), so the plan's effect on it could not be applied"
+  ENV "VELKMOCK_MUTANT=no-inner" COMMAND ${REPLAY} ${WORK}/planned.jsonl --lib ${MUTANT})
+
 # (velk-journal trace exits 1 for a divergence, and the check runs then.)
 expect("a timeline with the mutant's divergence" 0 "trace: .* 1 divergences"
   COMMAND sh -c "VELKMOCK_MUTANT=byte '${JOURNAL}' trace '${WORK}/processes.jsonl' --against '${MUTANT}' > '${WORK}/mutant.trace.json' || '${TRACE_CHECK}' '${WORK}/mutant.trace.json' --divergences")
