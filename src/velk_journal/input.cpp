@@ -118,18 +118,9 @@ template std::int64_t LineReader::integer<std::int64_t>(element, const Where&) c
 template std::uint64_t LineReader::integer<std::uint64_t>(element, const Where&) const;
 
 bool real_of(element value, double& out) noexcept {
-    std::int64_t whole = 0;
-    std::uint64_t big = 0;
     std::string_view word;
+    // A number, whole ones included (simdjson gives any number as a double).
     if (value.get_double().get(out) == simdjson::SUCCESS) {
-        return true;
-    }
-    if (value.get_int64().get(whole) == simdjson::SUCCESS) {
-        out = static_cast<double>(whole);
-        return true;
-    }
-    if (value.get_uint64().get(big) == simdjson::SUCCESS) {
-        out = static_cast<double>(big);
         return true;
     }
     if (value.get_string().get(word) != simdjson::SUCCESS) {
@@ -456,26 +447,6 @@ void Journal::index(const std::string& path) {
                 head_length = cut + 1;
             }
         }
-        od::document document;
-        if (heads.iterate(simdjson::padded_string_view(head, head_length,
-                                                       head_length + simdjson::SIMDJSON_PADDING))
-                    .get(document) != simdjson::SUCCESS &&
-            head != begin) {
-            head = begin;
-            head_length = length;
-        }
-        reader.check(heads
-                         .iterate(simdjson::padded_string_view(head, head_length,
-                                                               head_length + simdjson::SIMDJSON_PADDING))
-                         .get(document),
-                     nullptr);
-        od::object line;
-        od::json_type type{};
-        reader.check(document.type().get(type), nullptr);
-        if (type != od::json_type::object) {
-            reader.refuse(nullptr, "expected an object");
-        }
-        reader.check(document.get_object().get(line), nullptr);
         enum Kind { kUnknown, kCall, kProcess, kHeader } kind = kUnknown;
         CallLine call;
         Process process;
@@ -490,77 +461,112 @@ void Journal::index(const std::string& path) {
         bool duration = false;
         bool within = false;
         bool pid = false;
-        for (auto member : line) {
-            std::string_view key;
-            reader.check(member.unescaped_key().get(key), nullptr);
-            od::value value;
-            reader.check(member.value().get(value), nullptr);
-            if (!header) {
-                // The first line is the header, whose counters are not the
-                // members of a call.
-                if (key == "journal") {
-                    kind = kHeader;
-                    journal = reader.text(value, "journal");
-                } else if (key == "version") {
-                    version = reader.integer<std::int64_t>(value, "version");
-                } else if (key == "values") {
-                    values = reader.text(value, "values");
-                }
-            } else if (key == "call") {
-                kind = kCall;
-                const std::string name = reader.text(value, "call");
-                const int fn = velkfault::find_function(name);
-                if (fn < 0) {
-                    reader.refuse("call", "'" + name + "' is none of the 28 functions");
-                }
-                call.fn = static_cast<velkfault::Fn>(fn);
-            } else if (key == "seq") {
-                call.seq = reader.integer<std::uint64_t>(value, "seq");
-                seq = true;
-            } else if (key == "process") {
-                if (kind == kUnknown && !seq) {
-                    kind = kProcess;
-                }
-                const auto n = reader.integer<std::uint32_t>(value, "process");
-                call.process = n;
-                process.number = n;
-                has_process = true;
-            } else if (key == "pid") {
-                process.pid = reader.integer<std::int64_t>(value, "pid");
-                pid = true;
-            } else if (key == "thread") {
-                call.thread = reader.integer<std::uint32_t>(value, "thread");
-                thread = true;
-            } else if (key == "handle") {
-                call.handle = reader.text(value, "handle");
-                handle = true;
-            } else if (key == "start_us") {
-                call.start_us = reader.integer<std::uint64_t>(value, "start_us");
-                start = true;
-            } else if (key == "duration_us") {
-                call.duration_us = reader.integer<std::uint64_t>(value, "duration_us");
-                duration = true;
-            } else if (key == "within") {
-                within = true;
-                if (!reader.is_null(value, "within")) {
-                    call.within = reader.integer<std::uint64_t>(value, "within");
-                }
-            } else if (key == "program") {
-                if (!reader.is_null(value, "program")) {
-                    process.program = reader.text(value, "program");
-                }
-            } else if (key == "parent") {
-                if (!reader.is_null(value, "parent")) {
-                    process.parent = reader.integer<std::uint32_t>(value, "parent");
-                }
-            } else if (key == "forked_after") {
-                if (!reader.is_null(value, "forked_after")) {
-                    process.forked_after = reader.integer<std::uint64_t>(value, "forked_after");
-                }
-            } else if (kind == kCall && seq && has_process && thread && handle && start && duration &&
-                       within) {
-                break;  // the rest is the call's own, read when it is made
+        // The head's members, read from `text`: a Trouble for a line that
+        // is not one.
+        const auto read = [&](const char* text, std::size_t text_length) {
+            od::document document;
+            reader.check(heads
+                             .iterate(simdjson::padded_string_view(text, text_length,
+                                                                   text_length + simdjson::SIMDJSON_PADDING))
+                             .get(document),
+                         nullptr);
+            od::object line;
+            od::json_type type{};
+            reader.check(document.type().get(type), nullptr);
+            if (type != od::json_type::object) {
+                reader.refuse(nullptr, "expected an object");
             }
+            reader.check(document.get_object().get(line), nullptr);
+            for (auto member : line) {
+                std::string_view key;
+                reader.check(member.unescaped_key().get(key), nullptr);
+                od::value value;
+                reader.check(member.value().get(value), nullptr);
+                if (!header) {
+                    // The first line is the header, whose counters are not the
+                    // members of a call.
+                    if (key == "journal") {
+                        kind = kHeader;
+                        journal = reader.text(value, "journal");
+                    } else if (key == "version") {
+                        version = reader.integer<std::int64_t>(value, "version");
+                    } else if (key == "values") {
+                        values = reader.text(value, "values");
+                    }
+                } else if (key == "call") {
+                    kind = kCall;
+                    const std::string name = reader.text(value, "call");
+                    const int fn = velkfault::find_function(name);
+                    if (fn < 0) {
+                        reader.refuse("call", "'" + name + "' is none of the 28 functions");
+                    }
+                    call.fn = static_cast<velkfault::Fn>(fn);
+                } else if (key == "seq") {
+                    call.seq = reader.integer<std::uint64_t>(value, "seq");
+                    seq = true;
+                } else if (key == "process") {
+                    if (kind == kUnknown && !seq) {
+                        kind = kProcess;
+                    }
+                    const auto n = reader.integer<std::uint32_t>(value, "process");
+                    call.process = n;
+                    process.number = n;
+                    has_process = true;
+                } else if (key == "pid") {
+                    process.pid = reader.integer<std::int64_t>(value, "pid");
+                    pid = true;
+                } else if (key == "thread") {
+                    call.thread = reader.integer<std::uint32_t>(value, "thread");
+                    thread = true;
+                } else if (key == "handle") {
+                    call.handle = reader.text(value, "handle");
+                    handle = true;
+                } else if (key == "start_us") {
+                    call.start_us = reader.integer<std::uint64_t>(value, "start_us");
+                    start = true;
+                } else if (key == "duration_us") {
+                    call.duration_us = reader.integer<std::uint64_t>(value, "duration_us");
+                    duration = true;
+                } else if (key == "within") {
+                    within = true;
+                    if (!reader.is_null(value, "within")) {
+                        call.within = reader.integer<std::uint64_t>(value, "within");
+                    }
+                } else if (key == "program") {
+                    if (!reader.is_null(value, "program")) {
+                        process.program = reader.text(value, "program");
+                    }
+                } else if (key == "parent") {
+                    if (!reader.is_null(value, "parent")) {
+                        process.parent = reader.integer<std::uint32_t>(value, "parent");
+                    }
+                } else if (key == "forked_after") {
+                    if (!reader.is_null(value, "forked_after")) {
+                        process.forked_after = reader.integer<std::uint64_t>(value, "forked_after");
+                    }
+                } else if (kind == kCall && seq && has_process && thread && handle && start && duration &&
+                           within) {
+                    break;  // the rest is the call's own, read when it is made
+                }
+            }
+        };
+        // What the head does not hold whole (a line of another shape), the
+        // whole line tells.
+        const auto reset = [&] {
+            kind = kUnknown;
+            call = CallLine();
+            process = Process();
+            seq = has_process = thread = handle = start = duration = within = pid = false;
+        };
+        if (head != begin) {
+            try {
+                read(head, head_length);
+            } catch (const Trouble&) {
+                reset();
+                read(begin, length);
+            }
+        } else {
+            read(begin, length);
         }
         if (!header) {
             if (kind != kHeader || journal != "velkfault") {

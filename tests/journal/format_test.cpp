@@ -95,7 +95,8 @@ TEST(JournalFormat, DoublesComeBackBitForBit) {
     double three = 0;
     ASSERT_TRUE(velkjournal::real_of(whole.value, three));
     EXPECT_EQ(three, 3.0);
-    for (const char* bad : {"\"nan:7ff8\"", "\"nan:0000000000000000\"", "\"infinity\"", "true"}) {
+    for (const char* bad :
+         {"\"nan:7ff8\"", "\"nan:0000000000000000\"", "\"nan:zzzzzzzzzzzzzzzz\"", "\"infinity\"", "true"}) {
         const Parsed parsed(bad);
         double ignored = 0;
         EXPECT_FALSE(velkjournal::real_of(parsed.value, ignored)) << bad;

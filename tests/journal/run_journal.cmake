@@ -222,6 +222,8 @@ expect("--lib without a library" 2 "--lib needs a value" COMMAND ${REPLAY} a --l
 expect("options before the command" 0 "0 diverged" COMMAND ${JOURNAL} --lib mock replay ${WORK}/threads.jsonl)
 expect("an unknown name to ignore" 2 "--ignore: no answer holds 'locaton'; the names are .*location.*order"
   COMMAND ${REPLAY} a --ignore locaton)
+expect("a journal read from a pipe" 0 "0 diverged"
+  COMMAND sh -c "cat '${WORK}/threads.jsonl' | '${REPLAY}' /dev/stdin")
 expect("a journal that is not there" 2 "cannot read ${WORK}/none: No such file or directory"
   COMMAND ${REPLAY} ${WORK}/none)
 expect("a library that cannot be loaded" 2 "cannot load ${WORK}/none\\.so"
