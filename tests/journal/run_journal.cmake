@@ -220,6 +220,14 @@ expect("two journals" 2 "one journal at a time" COMMAND ${REPLAY} a b)
 expect("an unknown option" 2 "unknown option '--frob'" COMMAND ${REPLAY} a --frob)
 expect("--lib without a library" 2 "--lib needs a value" COMMAND ${REPLAY} a --lib)
 expect("options before the command" 0 "0 diverged" COMMAND ${JOURNAL} --lib mock replay ${WORK}/threads.jsonl)
+file(COPY ${WORK}/threads.jsonl DESTINATION ${WORK}/dash)
+file(RENAME ${WORK}/dash/threads.jsonl ${WORK}/dash/-threads.jsonl)
+expect("a journal whose name begins with -, after --" 0 "0 diverged"
+  COMMAND sh -c "cd '${WORK}/dash' && '${JOURNAL}' replay --ignore ,location,,order, -- -threads.jsonl")
+expect("-h" 0 "usage: velk-journal replay JOURNAL" COMMAND ${JOURNAL} -h)
+expect("an empty word" 2 "unknown command ''" COMMAND sh -c "'${JOURNAL}' '' x")
+expect("a trace that cannot be written" 2 "cannot write ${WORK}/no/such/folder/t\\.json: No such file or directory"
+  COMMAND ${JOURNAL} replay ${WORK}/threads.jsonl --trace ${WORK}/no/such/folder/t.json)
 expect("an unknown name to ignore" 2 "--ignore: no answer holds 'locaton'; the names are .*location.*order"
   COMMAND ${REPLAY} a --ignore locaton)
 expect("a journal read from a pipe" 0 "0 diverged"
