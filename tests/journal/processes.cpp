@@ -5,7 +5,9 @@
 // shared after the fork; and beside them the calls a journal must record
 // exactly (numbers past 2^53, a double's last bit, items in an order, an
 // item the library refuses without reading it). Every answer is checked;
-// exits 0 when every one was right. Run with "helper" by itself.
+// exits 0 when every one was right. Run with "helper" by itself; with
+// "double-fork", a grandchild uses a handle through a child that made no
+// call.
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -150,11 +152,39 @@ int helper() {
     return wrong == 0 ? 0 : 1;
 }
 
+// A daemon's double fork: the first child forks again before it makes a
+// call of its own, and the grandchild goes on with the handle.
+int double_fork() {
+    velk_client* client = make();
+    put(client, "k", "before the forks");
+    const pid_t child = fork();
+    if (child == 0) {
+        const pid_t grandchild = fork();
+        if (grandchild == 0) {
+            check(get(client, "k") == "before the forks", "the grandchild's inherited value");
+            _exit(wrong == 0 ? 0 : 1);
+        }
+        int status = 0;
+        _exit(waitpid(grandchild, &status, 0) == grandchild && WIFEXITED(status) && WEXITSTATUS(status) == 0
+                  ? 0
+                  : 1);
+    }
+    int status = 0;
+    check(waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0,
+          "the grandchild");
+    velk_client_destroy(client);
+    std::printf("journal processes: %d wrong answers\n", wrong);
+    return wrong == 0 ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     if (argc > 1 && std::strcmp(argv[1], "helper") == 0) {
         return helper();
+    }
+    if (argc > 1 && std::strcmp(argv[1], "double-fork") == 0) {
+        return double_fork();
     }
     velk_client* client = make();
     put(client, "k", "before the fork");
