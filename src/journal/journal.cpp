@@ -85,6 +85,10 @@ std::uint32_t forked_from = 0;
 std::uint32_t forked_after = 0;
 bool forked = false;
 
+// How many forks made this process: a call begun before the last one is
+// its parent's.
+std::atomic<std::uint32_t> forks{0};
+
 std::atomic<int> next_thread{1};
 thread_local int thread_number = 0;
 thread_local std::uint64_t current_call = 0;  // the seq of this thread's call in progress
@@ -273,6 +277,7 @@ void after_fork_in_parent() {
 }
 
 void after_fork_in_child() {
+    forks.fetch_add(1, std::memory_order_relaxed);
     const std::uint32_t parent = process_number.load(std::memory_order_relaxed);
     process_number = 0;
     forked = parent != 0;
@@ -415,6 +420,7 @@ Call::Call(Fn fn) : fn_(fn), errno_before_(errno) {
         return;
     }
     active_ = true;
+    forks_ = forks.load(std::memory_order_relaxed);
     seq_ = seq;
     if (thread_number == 0) {
         thread_number = next_thread.fetch_add(1, std::memory_order_relaxed);
@@ -439,10 +445,14 @@ Call::~Call() {
     if (active_) {
         --depth;
         current_call = within_;
-        if (outermost_) {
-            count(kBusy, -1);
+        if (outermost_ && active()) {
+            count(kBusy, -1);  // in a child forked during the call, the parent counts it down
         }
     }
+}
+
+bool Call::active() const noexcept {
+    return active_ && forks_ == forks.load(std::memory_order_relaxed);
 }
 
 void Call::begin_line(Json& json, std::string_view handle, const Decision& decision,

@@ -6,8 +6,7 @@
 // exactly (numbers past 2^53, a double's last bit, items in an order, an
 // item the library refuses without reading it). Every answer is checked;
 // exits 0 when every one was right. Run with "helper" by itself; with
-// "double-fork", a grandchild uses a handle through a child that made no
-// call.
+// "forks", forks at awkward moments (a double fork, a fork inside a call).
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -152,9 +151,18 @@ int helper() {
     return wrong == 0 ? 0 : 1;
 }
 
-// A daemon's double fork: the first child forks again before it makes a
-// call of its own, and the grandchild goes on with the handle.
-int double_fork() {
+// A child forked inside a get's callback, which returns through the call
+// its parent began.
+pid_t forked_in_callback = -1;
+extern "C" int fork_here(int32_t, const void* const*, const uint64_t*, const int32_t*, void*) {
+    forked_in_callback = fork();
+    return 0;
+}
+
+// Forks at awkward moments: a daemon's double fork (the first child forks
+// again before it makes a call of its own, and the grandchild goes on with
+// the handle), and a fork inside a call.
+int forks() {
     velk_client* client = make();
     put(client, "k", "before the forks");
     const pid_t child = fork();
@@ -172,6 +180,18 @@ int double_fork() {
     int status = 0;
     check(waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0,
           "the grandchild");
+    velk_get_item_t item;
+    std::memset(&item, 0, sizeof item);
+    item.key = "k";
+    check(velk_batch_get(client, "shared", &item, 1, fork_here, nullptr, nullptr) == VELK_OK,
+          "a get that forks");
+    if (forked_in_callback == 0) {
+        check(get(client, "k") == "before the forks", "the value of the child forked in a call");
+        _exit(wrong == 0 ? 0 : 1);
+    }
+    check(waitpid(forked_in_callback, &status, 0) == forked_in_callback && WIFEXITED(status) &&
+              WEXITSTATUS(status) == 0,
+          "the child forked in a call");
     velk_client_destroy(client);
     std::printf("journal processes: %d wrong answers\n", wrong);
     return wrong == 0 ? 0 : 1;
@@ -183,8 +203,8 @@ int main(int argc, char** argv) {
     if (argc > 1 && std::strcmp(argv[1], "helper") == 0) {
         return helper();
     }
-    if (argc > 1 && std::strcmp(argv[1], "double-fork") == 0) {
-        return double_fork();
+    if (argc > 1 && std::strcmp(argv[1], "forks") == 0) {
+        return forks();
     }
     velk_client* client = make();
     put(client, "k", "before the fork");
