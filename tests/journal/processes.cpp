@@ -6,11 +6,13 @@
 // exactly (numbers past 2^53, a double's last bit, items in an order, an
 // item the library refuses without reading it). Every answer is checked;
 // exits 0 when every one was right. Run with "helper" by itself; with
-// "forks", forks at awkward moments (a double fork, a fork inside a call).
+// "forks", forks at awkward moments (a double fork, a fork inside a call);
+// with "errno", says what errno holds when main begins.
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -200,6 +202,12 @@ int forks() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc > 1 && std::strcmp(argv[1], "errno") == 0) {
+        // What the program finds in errno when it starts, which a journal
+        // opened at load must not change.
+        std::printf("errno at the start: %d\n", errno);
+        return 0;
+    }
     if (argc > 1 && std::strcmp(argv[1], "helper") == 0) {
         return helper();
     }

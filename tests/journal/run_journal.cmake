@@ -178,6 +178,15 @@ endforeach()
 expect("a timeline with the mutant's divergence" 0 "trace: .* 1 divergences"
   COMMAND sh -c "VELKMOCK_MUTANT=byte '${JOURNAL}' trace '${WORK}/processes.jsonl' --against '${MUTANT}' > '${WORK}/mutant.trace.json' || '${TRACE_CHECK}' '${WORK}/mutant.trace.json' --divergences")
 
+# Opening a journal (one not there yet) leaves the program's errno as it
+# would be without one.
+file(REMOVE ${WORK}/errno.jsonl)
+run_program(rc without ENV ${preload} COMMAND ${PROCESSES} errno)
+run_program(rc with ENV ${preload} "VELKFAULT_JOURNAL=${WORK}/errno.jsonl" COMMAND ${PROCESSES} errno)
+if(NOT with STREQUAL without)
+  message(FATAL_ERROR "opening a journal changed errno: '${without}' without it, '${with}' with it")
+endif()
+
 # A journal on a pipe whose reader has gone: no SIGPIPE for the program,
 # the same answers, one line that says so.
 # (Lines, not semicolons, which would split the command's arguments.)
