@@ -266,6 +266,7 @@ int32_t item_call(const void* caller, bool arguments_ok, int32_t count, int32_t 
 // gcov cannot record: run and checked by faults.preloaded_plans and
 // journal.record_and_replay.
 __attribute__((constructor)) void read_environment_at_load() {
+    const int saved = errno;  // a journal not there yet leaves ENOENT behind
     std::string problem = journal::open_from_environment();
     if (problem.empty()) {
         problem = plan_from_environment();
@@ -278,6 +279,7 @@ __attribute__((constructor)) void read_environment_at_load() {
         std::fflush(stderr);
         _exit(2);
     }  // GCOVR_EXCL_STOP
+    errno = saved;
 }
 
 }  // namespace

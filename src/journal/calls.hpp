@@ -188,15 +188,18 @@ void callback_call(V& v, std::int32_t count, const void* const* values, const st
     });
 }
 
-// What get-into wrote: each item's status and length, and what it copied.
+// What get-into wrote: each item's status and length, and what it copied,
+// read no further than the item's buffer reaches (a library that says it
+// copied more than fits is shown what the buffer holds).
 template <class V>
-void copied(V& v, void* const* buffers, const std::int32_t* statuses, const std::uint64_t* lens,
-            std::int32_t count) {
+void copied(V& v, void* const* buffers, const std::uint64_t* sizes, const std::int32_t* statuses,
+            const std::uint64_t* lens, std::int32_t count) {
     v.records_out("items", statuses, count, [&](V& w, const std::int32_t& status, std::int32_t i) {
         w.number("status", status);
         w.number("length", lens[i]);
         if (status > 0 || (status == 0 && lens[i] == 0)) {
-            w.value("value", buffers[i], status > 0 ? lens[i] : 0);
+            const std::uint64_t room = buffers[i] != nullptr && sizes != nullptr ? sizes[i] : 0;
+            w.value("value", buffers[i], status > 0 ? (lens[i] < room ? lens[i] : room) : 0);
         }
     });
 }
@@ -418,14 +421,14 @@ struct Calls<kBatchGetInto> {
     }
     template <class V>
     static void out(V& v, std::int32_t rc, velk_client*, const char*, const velk_get_item_t*,
-                    std::int32_t count, void* const* buffers, const std::uint64_t*, std::int32_t* statuses,
-                    std::uint64_t* lens, const void*) {
+                    std::int32_t count, void* const* buffers, const std::uint64_t* sizes,
+                    std::int32_t* statuses, std::uint64_t* lens, const void*) {
         if (rc != VELK_OK || count <= 0 || buffers == nullptr || statuses == nullptr || lens == nullptr) {
             v.nothing();
             return;
         }
         v.begin_out();
-        copied(v, buffers, statuses, lens, count);
+        copied(v, buffers, sizes, statuses, lens, count);
         v.end_out();
     }
 };

@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <pthread.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -84,6 +85,10 @@ std::uint32_t forked_from = 0;
 std::uint32_t forked_after = 0;
 bool forked = false;
 
+// How many forks made this process: a call begun before the last one is
+// its parent's.
+std::atomic<std::uint32_t> forks{0};
+
 std::atomic<int> next_thread{1};
 thread_local int thread_number = 0;
 thread_local std::uint64_t current_call = 0;  // the seq of this thread's call in progress
@@ -101,13 +106,57 @@ std::uint64_t now_ns() noexcept {
                                           .count());
 }
 
+// A journal that is a pipe or a device; a regular file raises no signal.
+bool journal_is_stream = false;
+
+// Around a write to a pipe whose reader may have gone: the SIGPIPE that
+// write raises is taken back on this thread (unless one was pending
+// already), so the program never sees it; the write fails with EPIPE.
+class NoSigpipe {
+public:
+    explicit NoSigpipe(bool needed) noexcept : needed_(needed) {
+        if (!needed_) {
+            return;
+        }
+        sigemptyset(&pipe_);
+        sigaddset(&pipe_, SIGPIPE);
+        sigset_t pending;
+        sigemptyset(&pending);
+        was_pending_ = sigpending(&pending) == 0 && sigismember(&pending, SIGPIPE) == 1;
+        pthread_sigmask(SIG_BLOCK, &pipe_, &old_);
+    }
+    ~NoSigpipe() {
+        if (!needed_) {
+            return;
+        }
+        const int saved = errno;
+        if (!was_pending_) {
+            const timespec none{};
+            while (sigtimedwait(&pipe_, nullptr, &none) < 0 && errno == EINTR) {
+            }
+        }
+        pthread_sigmask(SIG_SETMASK, &old_, nullptr);
+        errno = saved;
+    }
+    NoSigpipe(const NoSigpipe&) = delete;
+    NoSigpipe& operator=(const NoSigpipe&) = delete;
+
+private:
+    bool needed_;
+    bool was_pending_ = false;
+    sigset_t pipe_{};
+    sigset_t old_{};
+};
+
 void stop(const char* why, int error) {
     if (journal_on.exchange(false)) {
+        const NoSigpipe quiet(true);  // stderr may be the pipe that broke
         std::fprintf(stderr, "libvelkfault: the journal stopped: %s: %s\n", why, std::strerror(error));
     }
 }
 
 bool write_all(int fd, std::string_view text) {
+    const NoSigpipe quiet(journal_is_stream);
     std::size_t done = 0;
     while (done < text.size()) {
         const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
@@ -203,7 +252,16 @@ bool own_counters() {
 // the handles it inherited keep their maker's name, with its process in
 // front. The locks were taken before the fork, so that no other thread of
 // the parent held one in the child's copy.
+void number_this_process();
+
 void prepare_fork() {
+    // A forked child that forks again before its first call (a daemon's
+    // second fork) is numbered now: its own child is then known to come
+    // from it, and the handles that child inherited keep their chain back
+    // to the process that made them.
+    if (journal_on && forked && process_number.load(std::memory_order_acquire) == 0) {
+        number_this_process();
+    }
     // Read here, in the parent: once forked, the parent's next call may
     // take the next number before the child has looked.
     forked_after = journal_on ? count(kSeq, 0) : 0;
@@ -219,6 +277,7 @@ void after_fork_in_parent() {
 }
 
 void after_fork_in_child() {
+    forks.fetch_add(1, std::memory_order_relaxed);
     const std::uint32_t parent = process_number.load(std::memory_order_relaxed);
     process_number = 0;
     forked = parent != 0;
@@ -361,6 +420,7 @@ Call::Call(Fn fn) : fn_(fn), errno_before_(errno) {
         return;
     }
     active_ = true;
+    forks_ = forks.load(std::memory_order_relaxed);
     seq_ = seq;
     if (thread_number == 0) {
         thread_number = next_thread.fetch_add(1, std::memory_order_relaxed);
@@ -385,10 +445,14 @@ Call::~Call() {
     if (active_) {
         --depth;
         current_call = within_;
-        if (outermost_) {
-            count(kBusy, -1);
+        if (outermost_ && active()) {
+            count(kBusy, -1);  // in a child forked during the call, the parent counts it down
         }
     }
+}
+
+bool Call::active() const noexcept {
+    return active_ && forks_ == forks.load(std::memory_order_relaxed);
 }
 
 void Call::begin_line(Json& json, std::string_view handle, const Decision& decision,
@@ -462,11 +526,16 @@ void Call::begin_line(Json& json, std::string_view handle, const Decision& decis
 }
 
 void write_line(Json& json) {
+    // The caller's errno stays as it was, whether the line went out or not.
+    const int saved = errno;
     json.text += '\n';
-    const std::lock_guard guard(write_lock);
-    if (on() && !write_all(journal_fd, json.text)) {
-        stop("cannot write it", errno);
+    {
+        const std::lock_guard guard(write_lock);
+        if (on() && !write_all(journal_fd, json.text)) {
+            stop("cannot write it", errno);
+        }
     }
+    errno = saved;
 }
 
 Json& line_buffer() {
@@ -509,6 +578,7 @@ std::string open_from_environment() {
         if (journal_fd < 0) {
             return cannot + std::strerror(errno);
         }
+        journal_is_stream = true;
         epoch_ns = now_ns();
         std::size_t offsets[kCounters];
         if (!own_counters()) {

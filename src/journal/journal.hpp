@@ -56,7 +56,9 @@ public:
     Call(const Call&) = delete;
     Call& operator=(const Call&) = delete;
 
-    [[nodiscard]] bool active() const noexcept { return active_; }
+    // Whether the call's line is this process's to write: a child forked
+    // while it was in progress (from a get's callback) did not begin it.
+    [[nodiscard]] bool active() const noexcept;
     [[nodiscard]] std::uint64_t seq() const noexcept { return seq_; }
     // errno when the call began: a create that leaves it alone says so.
     [[nodiscard]] int errno_before() const noexcept { return errno_before_; }
@@ -73,6 +75,7 @@ private:
     std::uint64_t within_ = 0;
     std::uint64_t start_ns_ = 0;
     std::uint32_t starts_ = 0;
+    std::uint32_t forks_ = 0;  // the forks this process came through when the call began
     int errno_before_ = 0;
 };
 

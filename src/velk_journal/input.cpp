@@ -620,6 +620,10 @@ void Journal::index(const std::string& path) {
     std::stable_sort(calls_.begin(), calls_.end(),
                      [](const CallLine& a, const CallLine& b) { return a.seq < b.seq; });
     const Where top;
+    // How deep each call lies within others: a library nests its own calls
+    // a few levels at most, and the replay follows them by recursion.
+    constexpr std::uint32_t kDeepest = 64;
+    std::vector<std::uint32_t> depth(calls_.size(), 0);
     for (std::size_t i = 0; i < calls_.size(); ++i) {
         const CallLine& call = calls_[i];
         const LineReader reader(call.line);
@@ -637,6 +641,10 @@ void Journal::index(const std::string& path) {
             }
             if (calls_[static_cast<std::size_t>(outer)].process != call.process) {
                 reader.refuse(Where{&top, "within"}, "a call of another process");
+            }
+            depth[i] = depth[static_cast<std::size_t>(outer)] + 1;
+            if (depth[i] > kDeepest) {
+                reader.refuse(Where{&top, "within"}, cat("calls nested more than ", kDeepest) + " deep");
             }
             calls_[static_cast<std::size_t>(outer)].inner.push_back(i);
         }

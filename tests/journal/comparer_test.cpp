@@ -85,16 +85,22 @@ void put_out(Comparer& c, std::vector<velk_put_result_t> results) {
                                          static_cast<int32_t>(results.size()), nullptr);
 }
 
-void get_into_out(Comparer& c, std::vector<std::string> values, std::vector<int32_t> statuses) {
+// Each value in a buffer of its own size; `lens` as the library says, when
+// it says otherwise.
+void get_into_out(Comparer& c, std::vector<std::string> values, std::vector<int32_t> statuses,
+                  std::vector<uint64_t> lens = {}) {
     std::vector<void*> buffers;
-    std::vector<uint64_t> lens;
+    std::vector<uint64_t> sizes;
     for (std::string& v : values) {
         buffers.push_back(v.data());
-        lens.push_back(v.size());
+        sizes.push_back(v.size());
+    }
+    if (lens.empty()) {
+        lens = sizes;
     }
     vj::Calls<velkfault::kBatchGetInto>::out(c, VELK_OK, nullptr, "ns", nullptr,
-                                             static_cast<int32_t>(values.size()), buffers.data(), nullptr,
-                                             statuses.data(), lens.data(), nullptr);
+                                             static_cast<int32_t>(values.size()), buffers.data(),
+                                             sizes.data(), statuses.data(), lens.data(), nullptr);
 }
 
 void list_out(Comparer& c, std::vector<velk_namespace_info_t> infos, int total) {
@@ -164,6 +170,10 @@ TEST(ReplayComparison, NamesEachDifferenceAndNothingElse) {
          seventy.c_str(),
          [](Comparer& c) { get_into_out(c, {std::string(69, '\0') + "\x01"}, {70}); },
          {"out.items[0].value: recorded \"\\x00\\x00"}},
+        {"a length past the buffer: the buffer's bytes, no further",
+         R"({"items": [{"status": 5, "length": 5, "value": {"length": 5, "base64": "Zmlyc3Q="}}]})",
+         [](Comparer& c) { get_into_out(c, {"first"}, {5}, {1000000}); },
+         {"out.items[0].length: recorded 5, replayed 1000000"}},
         {"a value by its hash",
          R"({"items": [{"status": 1, "length": 1, "value": {"length": 1, "fnv1a64": "af63dc4c8601ec8c"}}]})",
          [](Comparer& c) { get_into_out(c, {"b"}, {1}); },
@@ -225,6 +235,14 @@ TEST(ReplayComparison, NamesEachDifferenceAndNothingElse) {
              list_out(c, {a, c_info}, 3);
          },
          {},
+         Names{"order"}},
+        {"a listing its capacity cut, order ignored, still compares the records both hold",
+         cut.c_str(),
+         [&](Comparer& c) {
+             const velk_namespace_info_t other = info("a", 0.25);
+             list_out(c, {info("c", 0.5), other}, 3);
+         },
+         {"out.infos[\"a\"].policy_param: recorded 0.5, replayed 0.25"},
          Names{"order"}},
         {"metadata",
          R"({"results": [{"key": "k", "status": "ok", "replica_count": 1, "value_len": 0, "metadata": [["m", "1"]], "details": null}]})",

@@ -66,7 +66,13 @@ struct Case {
 }  // namespace
 
 TEST(HostileJournals, AreRefusedWithTheirLineAndWhy) {
+    // Each call within the one before: the replay would follow them down.
+    std::string nested = kHeader + kProcess;
+    for (int seq = 1; seq <= 66; ++seq) {
+        nested += call(seq, "velk_version", "\"args\": {}", seq == 1 ? "null" : std::to_string(seq - 1));
+    }
     const Case cases[] = {
+        {"calls nested without end", nested, "line 68: within: calls nested more than 64 deep"},
         {"no JSON", kHeader + kProcess + "{\"seq\": 1,\n", "line 3: not JSON"},
         {"no object", kHeader + kProcess + "[1]\n", "line 3: expected an object"},
         {"neither call nor process", kHeader + kProcess + "{\"x\": 1}\n", "line 3: neither a call's line"},

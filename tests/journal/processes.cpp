@@ -5,11 +5,14 @@
 // shared after the fork; and beside them the calls a journal must record
 // exactly (numbers past 2^53, a double's last bit, items in an order, an
 // item the library refuses without reading it). Every answer is checked;
-// exits 0 when every one was right. Run with "helper" by itself.
+// exits 0 when every one was right. Run with "helper" by itself; with
+// "forks", forks at awkward moments (a double fork, a fork inside a call);
+// with "errno", says what errno holds when main begins.
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -155,11 +158,66 @@ int helper() {
     return wrong == 0 ? 0 : 1;
 }
 
+// A child forked inside a get's callback, which returns through the call
+// its parent began.
+pid_t forked_in_callback = -1;
+extern "C" int fork_here(int32_t, const void* const*, const uint64_t*, const int32_t*, void*) {
+    forked_in_callback = fork();
+    return 0;
+}
+
+// Forks at awkward moments: a daemon's double fork (the first child forks
+// again before it makes a call of its own, and the grandchild goes on with
+// the handle), and a fork inside a call.
+int forks() {
+    velk_client* client = make();
+    put(client, "k", "before the forks");
+    const pid_t child = fork();
+    if (child == 0) {
+        const pid_t grandchild = fork();
+        if (grandchild == 0) {
+            check(get(client, "k") == "before the forks", "the grandchild's inherited value");
+            _exit(wrong == 0 ? 0 : 1);
+        }
+        int status = 0;
+        _exit(waitpid(grandchild, &status, 0) == grandchild && WIFEXITED(status) && WEXITSTATUS(status) == 0
+                  ? 0
+                  : 1);
+    }
+    int status = 0;
+    check(waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0,
+          "the grandchild");
+    velk_get_item_t item;
+    std::memset(&item, 0, sizeof item);
+    item.key = "k";
+    check(velk_batch_get(client, "shared", &item, 1, fork_here, nullptr, nullptr) == VELK_OK,
+          "a get that forks");
+    if (forked_in_callback == 0) {
+        check(get(client, "k") == "before the forks", "the value of the child forked in a call");
+        _exit(wrong == 0 ? 0 : 1);
+    }
+    check(waitpid(forked_in_callback, &status, 0) == forked_in_callback && WIFEXITED(status) &&
+              WEXITSTATUS(status) == 0,
+          "the child forked in a call");
+    velk_client_destroy(client);
+    std::printf("journal processes: %d wrong answers\n", wrong);
+    return wrong == 0 ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc > 1 && std::strcmp(argv[1], "errno") == 0) {
+        // What the program finds in errno when it starts, which a journal
+        // opened at load must not change.
+        std::printf("errno at the start: %d\n", errno);
+        return 0;
+    }
     if (argc > 1 && std::strcmp(argv[1], "helper") == 0) {
         return helper();
+    }
+    if (argc > 1 && std::strcmp(argv[1], "forks") == 0) {
+        return forks();
     }
     velk_client* client = make();
     put(client, "k", "before the fork");

@@ -146,6 +146,14 @@ expect("their replay, with its timeline" 0 "trace: [0-9]+ calls on [0-9]+ tracks
 expect("their timeline" 0 "trace: [0-9]+ calls on [0-9]+ tracks of 3 processes"
   COMMAND sh -c "'${JOURNAL}' trace '${WORK}/processes.jsonl' > '${WORK}/processes.trace.json' && '${TRACE_CHECK}' '${WORK}/processes.trace.json' --processes 3")
 
+# Forks at awkward moments: a daemon's double fork (the grandchild's handle
+# comes to it through a child that made no call of its own), and a child
+# forked inside a get's callback (the get is its parent's alone).
+expect("awkward forks with a journal" 0 "0 wrong answers"
+  ENV "VELKFAULT_JOURNAL_VALUES=full" COMMAND ${RUN} --journal ${WORK}/forks.jsonl -- ${PROCESSES} forks)
+expect("their replay against the mock" 0 "calls replayed against libvelkmock\\.so\\.0, 0 diverged"
+  COMMAND ${REPLAY} ${WORK}/forks.jsonl)
+
 # Every change a mutant library makes is found, with its call and member,
 # --ignore order or not; without one, it answers as the mock.
 expect("the mutant that changes nothing" 0 "0 diverged" COMMAND ${REPLAY} ${WORK}/processes.jsonl --lib ${MUTANT})
@@ -179,6 +187,24 @@ expect("the mutant 'no-inner'" 1 "velk_batch_delete: the library did not make ve
 # (velk-journal trace exits 1 for a divergence, and the check runs then.)
 expect("a timeline with the mutant's divergence" 0 "trace: .* 1 divergences"
   COMMAND sh -c "VELKMOCK_MUTANT=byte '${JOURNAL}' trace '${WORK}/processes.jsonl' --against '${MUTANT}' > '${WORK}/mutant.trace.json' || '${TRACE_CHECK}' '${WORK}/mutant.trace.json' --divergences")
+
+# Opening a journal (one not there yet) leaves the program's errno as it
+# would be without one.
+file(REMOVE ${WORK}/errno.jsonl)
+run_program(rc without ENV ${preload} COMMAND ${PROCESSES} errno)
+run_program(rc with ENV ${preload} "VELKFAULT_JOURNAL=${WORK}/errno.jsonl" COMMAND ${PROCESSES} errno)
+if(NOT with STREQUAL without)
+  message(FATAL_ERROR "opening a journal changed errno: '${without}' without it, '${with}' with it")
+endif()
+
+# A journal on a pipe whose reader has gone: no SIGPIPE for the program,
+# the same answers, one line that says so.
+# (Lines, not semicolons, which would split the command's arguments.)
+run_program(rc out COMMAND sh -c "( sleep 1\nVELKFAULT_JOURNAL=/dev/fd/3 LD_PRELOAD='${FAULT} ${MOCK}' '${PROGRAM}' 3>&1 1>&2\necho \"exit status \$?\" >&2 ) | true")
+message(STATUS "a journal whose reader has gone: rc ${rc}\n${out}")
+if(NOT out MATCHES "exit status 0" OR NOT out MATCHES "0 wrong answers" OR NOT out MATCHES "the journal stopped: cannot write it: Broken pipe")
+  message(FATAL_ERROR "a journal whose reader has gone: the program did not go on as it would without one")
+endif()
 
 # A journal that cannot be written: the same answers, one line that says so.
 run_program(rc out ENV ${preload} "VELKFAULT_JOURNAL=/dev/full" COMMAND ${PROGRAM})
