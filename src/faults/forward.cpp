@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <span>
@@ -97,15 +98,19 @@ void record(const journal::Call& call, const Decision& decision, std::span<const
             [&](journal::Json& json, int error) {
                 if (result != nullptr) {
                     json.bytes(journal::handle_name(result));
-                    return;
-                }
-                json.null();
-                json.key("errno");
-                if (error == call.errno_before()) {
-                    json.bytes("unchanged");
                 } else {
-                    json.number(error);
+                    json.null();
+                    json.key("errno");
+                    if (error == call.errno_before()) {
+                        json.bytes("unchanged");
+                    } else {
+                        json.number(error);
+                    }
                 }
+                // The store a shared store's create opens, by its variable:
+                // handles of one store share it, which a replay keeps.
+                json.key("store");
+                json.string(std::getenv("VELKSHARED_STORE"));
             },
             [&](journal::Writer& w) { journal::Calls<F>::out(w, result, args...); }, args...);
     } else if constexpr (std::is_same_v<Result, const char*>) {

@@ -493,6 +493,10 @@ void Journal::index(const std::string& path) {
                     } else if (key == "values") {
                         values = reader.text(value, "values");
                     }
+                } else if (key == "journal") {
+                    reader.refuse("journal",
+                                  "a second journal's header: a journal that is a pipe or a terminal holds "
+                                  "one program (and its forked children), whose calls alone it numbers");
                 } else if (key == "call") {
                     kind = kCall;
                     const std::string name = reader.text(value, "call");

@@ -115,6 +115,9 @@ std::string parse(int argc, char** argv, Command& command) {
     if (command.verb != "replay" && command.verb != "trace") {
         return "unknown command '" + command.verb + "'";
     }
+    if (command.verb == "trace" && !command.trace.empty()) {
+        return "--trace is replay's (trace writes its timeline to standard output)";
+    }
     if (next == words.size()) {
         return "no journal given";
     }
@@ -151,6 +154,11 @@ int run(int argc, char** argv) {
         std::printf("%s%s", kShortUsage, kHelp);
         return kSame;
     }
+    // A plan's delay is waited again, up to a minute: a longer one is no
+    // recording a test suite makes, and would hold the replay.
+    Limits limits;
+    limits.delay_us = 60'000'000;
+    set_limits(limits);
     try {
         Journal journal(command.journal);
         if (command.verb == "trace") {

@@ -104,7 +104,7 @@ public:
             target<vf::kQueryResultFree>()(results.data(), static_cast<std::int32_t>(results.size()));
         }
         if (api_.shared_clear != nullptr) {
-            for (const auto& [key, store] : stores_) {
+            for (const std::string& store : cleared_) {
                 api_.shared_clear(nullptr, store.c_str());
             }
         }
@@ -280,7 +280,8 @@ private:
         std::apply([&](auto&... a) { vj::Calls<F>::args(builder, a...); }, args);
         check_drop<F>(reader, plan.plan, args);
         if (plan.plan.decision.delay_us > limits().delay_us) {
-            reader.refuse(Where{nullptr, "plan"}, "a delay longer than this replay waits");
+            reader.refuse(Where{nullptr, "plan"}, cat("a delay longer than this replay waits (",
+                                                      limits().delay_us, " microseconds)"));
         }
         if constexpr (kOnHandle<F>) {
             std::get<0>(args) = handle_of(call);
@@ -302,7 +303,7 @@ private:
         Comparer out(reader, recorded_out, "out", ignore_, found);
         using R = ResultOf<F>;
         if constexpr (std::is_same_v<R, velk_client*>) {
-            before_create(call);
+            before_create(call, line);
         }
         making.push_back(&plan);
         errno = kUntouched;
@@ -542,16 +543,26 @@ private:
     }
 
 public:
-    // Before each create: a store of its own, when the library keeps its
-    // stores in a server.
-    void before_create(const CallLine& call) {
+    // Before each create, when the library keeps its stores in a server: the
+    // store the recorded create named (VELKSHARED_STORE), one of the
+    // replay's own for each name, so that handles of one store share it as
+    // they did; else a store of its own, as each of the mock's handles is.
+    void before_create(const CallLine& call, element line) {
         store_.clear();
         if (api_.shared_clear == nullptr) {
             return;
         }
-        store_ = cat("velk-replay:", getpid()) + cat(":", call.seq);
+        element named;
+        std::string_view name;
+        if (LineReader::find(line, "store", named) && named.get_string().get(name) == simdjson::SUCCESS) {
+            store_ = cat("velk-replay:", getpid(), ":store:", name);
+        } else {
+            store_ = cat("velk-replay:", getpid(), ":", call.seq);
+        }
         setenv("VELKSHARED_STORE", store_.c_str(), 1);
-        api_.shared_clear(nullptr, store_.c_str());
+        if (cleared_.insert(store_).second) {
+            api_.shared_clear(nullptr, store_.c_str());
+        }
     }
 
 private:
@@ -563,6 +574,7 @@ private:
     std::map<Key, velk_client*> handles_;
     std::set<velk_client*> alive_;  // every handle made and not destroyed
     std::map<Key, std::string> stores_;
+    std::set<std::string> cleared_;  // the replay's stores, emptied before their first use
     std::map<Key, Key> inherited_;
     std::map<Key, std::vector<Shadow>> shadows_;
     std::map<std::string, std::vector<velk_query_result_t>> results_;

@@ -94,6 +94,8 @@ TEST(HostileJournals, AreRefusedWithTheirLineAndWhy) {
          "line 2: process: process 1 has no line of its own"},
         {"a process line twice", kHeader + kProcess + kProcess, "line 3: process: process 1 has two lines"},
         {"no header", kProcess, "is no journal of libvelkfault's"},
+        {"a second header (two programs on one pipe)", kHeader + kProcess + kHeader,
+         "line 3: journal: a second journal's header"},
         {"a process forked from a later one",
          kHeader +
              with(kProcess, "\"parent\": null, \"forked_after\": null", "\"parent\": 1, \"forked_after\": 0"),

@@ -215,6 +215,25 @@ if(NOT rc EQUAL 0 OR NOT out MATCHES "0 wrong answers" OR NOT stopped EQUAL 1)
   message(FATAL_ERROR "a full disk: the answers changed, or the journal did not stop with one line")
 endif()
 
+# Two programs on one shared store (the examples' writer and reader), one
+# journal: replayed against the shared store, their handles share a store
+# again, since their creates named the same one.
+if(SHARED AND WRITER)
+  execute_process(COMMAND ${SERVER} run --dir ${WORK}/redis -- env "LD_PRELOAD=${FAULT}" VELKFAULT_JOURNAL=${WORK}/writer-reader.jsonl
+                          VELKFAULT_JOURNAL_VALUES=full VELKSHARED_STORE=example sh -c "'${WRITER}' && '${READER}'"
+                  RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  message(STATUS "a writer and a reader on one store, with a journal: rc ${rc}\n${out}${err}")
+  if(NOT rc EQUAL 0 OR NOT out MATCHES "hello from the writer")
+    message(FATAL_ERROR "the writer and the reader did not share their store")
+  endif()
+  execute_process(COMMAND ${SERVER} run --dir ${WORK}/redis -- ${REPLAY} ${WORK}/writer-reader.jsonl --lib ${SHARED}
+                  RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  message(STATUS "their replay against the shared store: rc ${rc}\n${out}${err}")
+  if(NOT rc EQUAL 0 OR NOT out MATCHES ", 0 diverged")
+    message(FATAL_ERROR "the writer's and the reader's journal did not replay on one store")
+  endif()
+endif()
+
 # A journal that is no file (a pipe): each process numbers its own calls.
 expect("a journal into a pipe" 0 "0 wrong answers.*calls replayed against libvelkmock\\.so\\.0, 0 diverged"
   COMMAND sh -c "rm -f '${WORK}/pipe' && mkfifo '${WORK}/pipe' && { cat '${WORK}/pipe' > '${WORK}/piped.jsonl' & } && env LD_PRELOAD='${FAULT} ${MOCK}' VELKFAULT_JOURNAL='${WORK}/pipe' VELKFAULT_JOURNAL_VALUES=full '${PROGRAM}' && wait && '${REPLAY}' '${WORK}/piped.jsonl'")
@@ -237,6 +256,11 @@ file(WRITE ${WORK}/other.jsonl "{\"something\": \"else\"}\n")
 expect("a file that is no journal is not added to" 2 "other\\.jsonl: it is not a journal of this version"
   ENV ${preload} "VELKFAULT_JOURNAL=${WORK}/other.jsonl" COMMAND ${PROGRAM})
 file(WRITE ${WORK}/broken.jsonl "{\"journal\": \"velkfault\", \"version\": 2, \"values\": \"full\"}\n{\"seq\": 1,\n")
+file(WRITE ${WORK}/waits.jsonl "{\"journal\": \"velkfault\", \"version\": 2, \"values\": \"full\"}\n"
+  "{\"process\": 1, \"pid\": 1, \"ppid\": 0, \"program\": \"p\", \"parent\": null, \"forked_after\": null}\n"
+  "{\"seq\": 1, \"process\": 1, \"pid\": 1, \"thread\": 1, \"handle\": \"\", \"call\": \"velk_version\", \"start_us\": 0, \"duration_us\": 0, \"overlapped\": false, \"within\": null, \"fault\": \"delayed\", \"plan\": {\"delay_us\": 4294967295}, \"args\": {}, \"rc\": \"0.0.0-mock\", \"out\": null}\n")
+expect("a plan's delay of an hour" 2 "line 3: plan: a delay longer than this replay waits" COMMAND ${REPLAY} ${WORK}/waits.jsonl)
+expect("trace --trace" 2 "--trace is replay's" COMMAND ${JOURNAL} trace ${WORK}/waits.jsonl --trace x)
 expect("a line that is no JSON" 2 "velk-replay: line 2: not JSON" COMMAND ${REPLAY} ${WORK}/broken.jsonl)
 expect("velk-replay --help" 0 "usage: velk-journal replay JOURNAL" COMMAND ${REPLAY} --help)
 expect("no journal" 2 "velk-replay: no journal given\nusage:" COMMAND ${REPLAY})
