@@ -253,25 +253,14 @@ public:
             json_.null();
             return;
         }
-        json_.open_array();
-        for (std::int32_t i = 0; i < count; ++i) {
-            json_.open_object();
-            each(*this, list[i], i);
-            json_.close_object();
-        }
-        json_.close_array();
+        record_array(list, count, each);
     }
 
+    // A listing is an array even when it names no array (a count of 0).
     template <class T, class Each>
     void listing(const char* name, const T* list, std::int32_t count, const char*, bool, Each&& each) {
         json_.key(name);
-        json_.open_array();
-        for (std::int32_t i = 0; i < count; ++i) {
-            json_.open_object();
-            each(*this, list[i], i);
-            json_.close_object();
-        }
-        json_.close_array();
+        record_array(list, count, each);
     }
 
     template <class T, class Each>
@@ -342,6 +331,17 @@ public:
     }
 
 private:
+    template <class T, class Each>
+    void record_array(const T* list, std::int32_t count, Each&& each) {
+        json_.open_array();
+        for (std::int32_t i = 0; i < count; ++i) {
+            json_.open_object();
+            each(*this, list[i], i);
+            json_.close_object();
+        }
+        json_.close_array();
+    }
+
     // A text the caller gave: null, "given" when the library does not read
     // it, else the text; a text that reads "given" itself goes as base64,
     // so that the mark means one thing only.

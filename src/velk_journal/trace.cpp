@@ -195,35 +195,31 @@ void write_trace(Journal& journal, const Verdict* verdict, std::FILE* out) {
         json.close_object();
         json.close_object();
         // What a plan did to it, and where the replay found it different.
-        element fault;
-        std::string_view what;
-        if (LineReader::find(line, "fault", fault) && fault.get_string().get(what) == simdjson::SUCCESS) {
-            head("i", "plan: " + std::string(what), "plan");
+        const auto instant = [&](const std::string& name, const char* category, const auto& more) {
+            head("i", name, category);
             json.key("s");
             json.bytes("t");
             json.key("args");
             json.open_object();
             json.key("seq");
             json.unsigned_number(call.seq);
-            copy_member(json, line, "plan", "plan");
+            more();
             json.close_object();
             json.close_object();
+        };
+        element fault;
+        std::string_view what;
+        if (LineReader::find(line, "fault", fault) && fault.get_string().get(what) == simdjson::SUCCESS) {
+            instant("plan: " + std::string(what), "plan", [&] { copy_member(json, line, "plan", "plan"); });
         }
         if (verdict != nullptr) {
             const auto found = verdict->differences.find(call.seq);
             if (found != verdict->differences.end()) {
                 for (const std::string& difference : found->second) {
-                    head("i", "divergence", "divergence");
-                    json.key("s");
-                    json.bytes("t");
-                    json.key("args");
-                    json.open_object();
-                    json.key("seq");
-                    json.unsigned_number(call.seq);
-                    json.key("difference");
-                    json.bytes(difference);
-                    json.close_object();
-                    json.close_object();
+                    instant("divergence", "divergence", [&] {
+                        json.key("difference");
+                        json.bytes(difference);
+                    });
                 }
             }
         }
