@@ -25,7 +25,7 @@ void settle_fates(std::int32_t rc, std::span<const std::int32_t> statuses, std::
 }
 
 Engine& engine() {
-    static Engine& process = *new Engine();
+    static Engine& process = *new Engine(1, process_flag);
     return process;
 }
 
