@@ -91,9 +91,8 @@ std::uint64_t put_size(const Item& item) noexcept {
     if constexpr (requires { item.metadata_count; }) {
         metadata_count = item.metadata_count;
     }
-    if (!journal::put_reads(item.key, item.value_parts, item.value_part_lens, item.value_part_count,
-                            metadata_count)
-             .value) {
+    if (journal::put_refused_after(item.key, item.value_parts, item.value_part_lens, item.value_part_count,
+                                   metadata_count) >= 0) {
         return 0;
     }
     std::uint64_t size = 0;
@@ -112,15 +111,14 @@ std::uint64_t put_size(const Item& item) noexcept {
 // refusals, by item (a refused item's status: VELK_ERR_NO_MEMORY).
 template <class Item>
 void refusals(const void* client, const char* ns, const Item* items, std::span<const Drop> plan,
-              std::span<cache::Fate> fates, std::vector<Drop>& drops) {
+              std::span<cache::Fate> fates, std::span<std::uint64_t> sizes, std::vector<Drop>& drops) {
     const std::size_t n = fates.size();
-    Scratch<std::uint64_t> sizes(n);
     layer::Dropped dropped(plan);
     for (std::size_t i = 0; i < n; ++i) {
         fates[i] = dropped.at(i) != nullptr ? cache::Fate::NotStored : cache::Fate::Pending;
         sizes[i] = put_size(items[i]);
     }
-    cache::engine().refuse(client, ns, sizes.span(), fates);
+    cache::engine().refuse(client, ns, sizes, fates);
     layer::Dropped again(plan);
     for (std::size_t i = 0; i < n; ++i) {
         if (const Drop* drop = again.at(i); drop != nullptr) {
@@ -131,11 +129,12 @@ void refusals(const void* client, const char* ns, const Item* items, std::span<c
     }
 }
 
-// What a put stored, from its answer; returns the victims to remove.
+// What a put stored, from its answer (the sizes refusals() found); returns
+// the victims to remove.
 template <class Item>
 std::vector<cache::Victim> stored(const void* client, const char* ns, const Item* items,
                                   const velk_put_result_t* results, std::int32_t rc,
-                                  std::span<cache::Fate> fates) {
+                                  std::span<cache::Fate> fates, std::span<const std::uint64_t> sizes) {
     const std::size_t n = fates.size();
     Scratch<std::int32_t> statuses(n);
     Scratch<cache::PutItem> put(n);
@@ -144,8 +143,7 @@ std::vector<cache::Victim> stored(const void* client, const char* ns, const Item
     }
     cache::settle_fates(rc, statuses.span(), fates);
     for (std::size_t i = 0; i < n; ++i) {
-        put[i] =
-            cache::PutItem{items[i].key, fates[i] == cache::Fate::Stored ? put_size(items[i]) : 0, fates[i]};
+        put[i] = cache::PutItem{items[i].key, sizes[i], fates[i]};
     }
     return cache::engine().stored(client, ns, put.span());
 }

@@ -82,6 +82,12 @@ constexpr Seen seen_by_get(std::int32_t status, std::uint64_t length, bool filte
 constexpr Seen seen_by_query(std::string_view status) noexcept {
     return status == "ok" ? Seen::Found : Seen::NotFound;
 }
+// The same of a record's field (a text with a NUL within its width).
+template <std::size_t N>
+constexpr Seen seen_by_query(const char (&field)[N]) noexcept {
+    static_assert(N >= 3);
+    return field[0] == 'o' && field[1] == 'k' && field[2] == '\0' ? Seen::Found : Seen::NotFound;
+}
 
 struct Victim {
     std::string key;
@@ -111,8 +117,15 @@ public:
     using Id = Cache::Id;
     // The number of a key, or Cache::kNone.
     Id find(std::string_view key) const noexcept;
+    // The numbers of a batch's keys: their slots and names fetched ahead,
+    // so that the batch's lookups wait for memory together, not in turn.
+    // With `hashes`, each key's hash too, for intern().
+    void find_all(std::span<const std::string_view> keys, std::span<Id> out,
+                  std::uint64_t* hashes = nullptr) const noexcept;
     // The number of a key, given one if it has none.
     Id intern(std::string_view key);
+    // The same, for a key whose hash find_all() gave.
+    Id intern(std::string_view key, std::uint64_t hash);
     void release(Id id) noexcept;
     void clear() noexcept;
     const std::string& name(Id id) const noexcept { return names_[id].text; }
@@ -213,8 +226,9 @@ private:
     std::uint64_t seed_;
     std::uint64_t next_handle_ = 1;
     std::unordered_map<const void*, Handle> handles_;
-    std::vector<Record> retired_;      // of destroyed handles
-    std::vector<std::string> warned_;  // unknown policies already reported
+    std::vector<Record> retired_;         // of destroyed handles
+    std::vector<std::string> warned_;     // unknown policies already reported
+    std::vector<Cache::Victim> evicted_;  // stored()'s, under the lock
 };
 
 // The process's engine; never destroyed, so calls at exit still find it.

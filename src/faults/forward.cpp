@@ -169,12 +169,6 @@ const char* namespace_of(First, Second second, Rest...) {
     }
 }
 
-// The record of a query as text (it need not end in a NUL).
-template <std::size_t N>
-std::string_view field_text(const char (&field)[N]) noexcept {
-    return {field, strnlen(field, N)};
-}
-
 // What a call that succeeded tells the cache mode: a namespace's declared
 // settings, that it is gone, what each item of a read found.
 template <Fn F, class Result, class... Args>
@@ -220,13 +214,13 @@ void learn(Result rc, Args... args) {
         // A query fills as many records as it returns, one per key in order.
         constexpr bool flat = F == kLlBatchQuery;
         const char* ns = namespace_of<F>(args...);
-        const char* const* keys = std::get < flat ? 1 : 2 > (a);
-        const std::int32_t count = std::get < flat ? 2 : 3 > (a);
-        const velk_query_result_t* results = std::get < flat ? 3 : 5 > (a);
+        const char* const* keys = std::get<(flat ? 1 : 2)>(a);
+        const std::int32_t count = std::get<(flat ? 2 : 3)>(a);
+        const velk_query_result_t* results = std::get<(flat ? 3 : 5)>(a);
         if (rc > 0) {
             cc::read(std::get<0>(a), ns, static_cast<std::size_t>(rc < count ? rc : count),
                      [&](std::size_t i) {
-                         return cache::ReadItem{keys[i], cache::seen_by_query(field_text(results[i].status))};
+                         return cache::ReadItem{keys[i], cache::seen_by_query(results[i].status)};
                      });
         }
     }
@@ -419,10 +413,12 @@ void evict(const void* caller, velk_client* client, const char* ns,
         call.mark_evicted();
         const auto n = static_cast<std::int32_t>(
             std::min<std::size_t>(victims.size(), static_cast<std::size_t>(INT32_MAX)));
-        std::vector<velk_delete_item_t> items(static_cast<std::size_t>(n), velk_delete_item_t{});
+        cache_calls::Scratch<velk_delete_item_t> items(static_cast<std::size_t>(n));
+        // (Result records are a quarter of a KiB each: on the heap, not on a
+        // stack that may be a small thread's.)
         std::vector<velk_delete_result_t> results(static_cast<std::size_t>(n), velk_delete_result_t{});
         for (std::size_t i = 0; i < items.size(); ++i) {
-            items[i].key = victims[i].key.c_str();
+            items[i] = velk_delete_item_t{victims[i].key.c_str(), 0, 0};
         }
         using Next = int32_t(velk_client*, const char*, const velk_delete_item_t*, int32_t,
                              velk_delete_result_t*, int32_t, const void*);
@@ -460,14 +456,16 @@ int32_t cached_put(const void* caller, const journal::Call& call, const Decision
     const auto a = std::tie(args...);
     velk_client* client = std::get<0>(a);
     const char* ns = namespace_of<F>(args...);
-    const auto* items = std::get < flat ? 1 : 2 > (a);
-    velk_put_result_t* results = std::get < flat ? 3 : 4 > (a);
+    const auto* items = std::get<(flat ? 1 : 2)>(a);
+    velk_put_result_t* results = std::get<(flat ? 3 : 4)>(a);
     const auto n = static_cast<std::size_t>(droppable);
     std::vector<Drop> drops;
     std::optional<cache_calls::Scratch<cache::Fate>> fates;
+    std::optional<cache_calls::Scratch<std::uint64_t>> sizes;
     try {
         fates.emplace(n);
-        cache_calls::refusals(client, ns, items, plan, fates->span(), drops);
+        sizes.emplace(n);
+        cache_calls::refusals(client, ns, items, plan, fates->span(), sizes->span(), drops);
     } catch (const std::bad_alloc&) {
         fates.reset();
     }
@@ -481,8 +479,9 @@ int32_t cached_put(const void* caller, const journal::Call& call, const Decision
     if (taken(rc)) {
         std::vector<cache::Victim> victims;
         const int saved = errno;
-        unless_out_of_memory(
-            [&] { victims = cache_calls::stored(client, ns, items, results, rc, fates->span()); });
+        unless_out_of_memory([&] {
+            victims = cache_calls::stored(client, ns, items, results, rc, fates->span(), sizes->span());
+        });
         errno = saved;
         if (!victims.empty()) {
             evict(caller, client, ns, victims);
@@ -506,9 +505,9 @@ void forget_deleted(std::span<const Drop> drops, Args... args) {
     } else {
         constexpr bool flat = F == kLlBatchDelete;
         const char* ns = namespace_of<F>(args...);
-        const char* const* keys = std::get < flat ? 1 : 2 > (a);
-        const std::int32_t* statuses = std::get < flat ? 3 : 5 > (a);
-        cache_calls::deleted(client, ns, static_cast<std::size_t>(std::get < flat ? 2 : 3 > (a)), drops,
+        const char* const* keys = std::get<(flat ? 1 : 2)>(a);
+        const std::int32_t* statuses = std::get<(flat ? 3 : 5)>(a);
+        cache_calls::deleted(client, ns, static_cast<std::size_t>(std::get<(flat ? 2 : 3)>(a)), drops,
                              [&](std::size_t i) { return statuses[i] == VELK_OK ? keys[i] : nullptr; });
     }
 }
