@@ -79,8 +79,9 @@ int main(int argc, char** argv) {
     }
     using velkfault::cache::Policy;
     const double lru = median_ms([&] { curves(path, {{Policy::Lru}, 1}); });
-    const double all =
-        median_ms([&] { curves(path, {{Policy::Lru, Policy::Fifo, Policy::Lfu, Policy::Random}, 1}); });
+    const double all = median_ms([&] {
+        curves(path, {{Policy::Lru, Policy::Fifo, Policy::Lfu, Policy::Random}, 1});
+    });
     std::printf("lines %zu\nuses %llu\nread_ms %.0f\nlru_ms %.0f\nall_ms %.0f\n", lines,
                 static_cast<unsigned long long>(uses), read, lru, all);
     return 0;
