@@ -7,8 +7,6 @@
 // then all four policies). Medians of five runs, in milliseconds of the
 // whole process's processor time (the lines are parsed on a thread of
 // their own).
-#include <time.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <numeric>
@@ -16,30 +14,13 @@
 #include <string>
 #include <vector>
 
+#include "cpu_time.hpp"
 #include "journal/curve.hpp"
 #include "velk_journal/ahead.hpp"
 #include "velk_journal/curve_reader.hpp"
 #include "velk_journal/input.hpp"
 
 namespace {
-
-double cpu_ms() {
-    timespec now{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
-    return static_cast<double>(now.tv_sec) * 1e3 + static_cast<double>(now.tv_nsec) / 1e6;
-}
-
-template <class Body>
-double median_ms(Body&& body) {
-    std::vector<double> runs;
-    for (int i = 0; i < 5; ++i) {
-        const double start = cpu_ms();
-        body();
-        runs.push_back(cpu_ms() - start);
-    }
-    std::sort(runs.begin(), runs.end());
-    return runs[2];
-}
 
 std::size_t curves(const std::string& path, const velkfault::curve::Options& options) {
     velkjournal::Journal journal(path);
@@ -60,7 +41,7 @@ int main(int argc, char** argv) {
     }
     const std::string path = argv[1];
     std::size_t lines = 0;
-    const double read = median_ms([&] {
+    const double read = bench::median_ms([&] {
         velkjournal::Journal journal(path);
         std::vector<std::size_t> order(journal.calls().size());
         std::iota(order.begin(), order.end(), 0);
@@ -78,8 +59,8 @@ int main(int argc, char** argv) {
         }
     }
     using velkfault::cache::Policy;
-    const double lru = median_ms([&] { curves(path, {{Policy::Lru}, 1}); });
-    const double all = median_ms([&] {
+    const double lru = bench::median_ms([&] { curves(path, {{Policy::Lru}, 1}); });
+    const double all = bench::median_ms([&] {
         curves(path, {{Policy::Lru, Policy::Fifo, Policy::Lfu, Policy::Random}, 1});
     });
     std::printf("lines %zu\nuses %llu\nread_ms %.0f\nlru_ms %.0f\nall_ms %.0f\n", lines,

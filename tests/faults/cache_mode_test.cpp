@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "cache_reference.hpp"
+#include "sized_put.hpp"
 #include "velkfault.h"
 #include "velkmock.h"
 #ifdef VELKFAULT_TEST_SHARED
@@ -69,42 +70,8 @@ public:
     const std::string& name() const { return name_; }
 
     std::vector<std::int32_t> put(const Items& items) {
-        std::vector<std::string> values;
-        std::vector<const void*> parts;
-        std::vector<std::uint64_t> wide;
-        std::vector<size_t> lens;
-        for (const auto& item : items) {
-            values.emplace_back(item.second, 'v');
-        }
-        for (const std::string& value : values) {
-            parts.push_back(value.data());
-            wide.push_back(value.size());
-            lens.push_back(value.size());
-        }
-        const auto n = static_cast<std::int32_t>(items.size());
-        std::vector<velk_put_result_t> results(items.size());
-        std::int32_t rc = 0;
-        if (low_) {
-            std::vector<velk_ll_put_item_t> put(items.size());
-            for (std::size_t i = 0; i < items.size(); ++i) {
-                put[i] = {items[i].first.c_str(), &parts[i], &wide[i], 1};
-            }
-            rc = velk_ll_batch_put(client_, put.data(), n, results.data(), n, nullptr, nullptr);
-        } else {
-            std::vector<velk_put_item_t> put(items.size());
-            for (std::size_t i = 0; i < items.size(); ++i) {
-                put[i].key = items[i].first.c_str();
-                put[i].value_parts = &parts[i];
-                put[i].value_part_lens = &lens[i];
-                put[i].value_part_count = 1;
-            }
-            rc = velk_batch_put(client_, "ns", put.data(), n, results.data(), n, nullptr);
-        }
-        EXPECT_EQ(rc, 0);
         std::vector<std::int32_t> statuses;
-        for (const auto& result : results) {
-            statuses.push_back(result.status);
-        }
+        EXPECT_EQ(velk_test::put_sized(client_, low_ ? nullptr : "ns", items, statuses), 0);
         return statuses;
     }
 
@@ -210,15 +177,6 @@ private:
 std::string rule(std::uint64_t capacity, const std::string& policy) {
     const std::string settings = std::to_string(capacity) + ":" + policy;
     return "ns=" + settings + ";ll=" + settings;
-}
-
-void expect_same(const cache::Stats& a, const cache::Stats& b) {
-    EXPECT_EQ(a.hits, b.hits);
-    EXPECT_EQ(a.misses, b.misses);
-    EXPECT_EQ(a.evictions, b.evictions);
-    EXPECT_EQ(a.evicted_bytes, b.evicted_bytes);
-    EXPECT_EQ(a.refused, b.refused);
-    EXPECT_EQ(a.peak_bytes, b.peak_bytes);
 }
 
 class CacheMode : public ::testing::Test {

@@ -24,15 +24,6 @@ using namespace cache_test;
 
 namespace {
 
-void expect_same(const cache::Stats& a, const cache::Stats& b) {
-    EXPECT_EQ(a.hits, b.hits);
-    EXPECT_EQ(a.misses, b.misses);
-    EXPECT_EQ(a.evictions, b.evictions);
-    EXPECT_EQ(a.evicted_bytes, b.evicted_bytes);
-    EXPECT_EQ(a.refused, b.refused);
-    EXPECT_EQ(a.peak_bytes, b.peak_bytes);
-}
-
 std::string rule(std::uint64_t capacity, const std::string& policy) {
     return "ns=" + std::to_string(capacity) + ":" + policy;
 }

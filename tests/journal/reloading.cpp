@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "sized_put.hpp"
 #include "velkfault.h"
 #include "velkmock.h"
 
@@ -32,37 +33,9 @@ struct Handle {
     const char* ns() const { return low_level ? "ll" : "ns"; }
 };
 
-void store(Handle& h, const std::vector<std::pair<std::string, std::uint64_t>>& items) {
-    std::vector<std::string> values;
-    std::vector<const void*> parts;
-    std::vector<size_t> lens;
-    std::vector<std::uint64_t> wide;
-    for (const auto& item : items) {
-        values.emplace_back(item.second, 'v');
-    }
-    for (const std::string& value : values) {
-        parts.push_back(value.data());
-        lens.push_back(value.size());
-        wide.push_back(value.size());
-    }
-    const auto n = static_cast<std::int32_t>(items.size());
-    std::vector<velk_put_result_t> results(items.size());
-    if (h.low_level) {
-        std::vector<velk_ll_put_item_t> put(items.size());
-        for (std::size_t i = 0; i < items.size(); ++i) {
-            put[i] = {items[i].first.c_str(), &parts[i], &wide[i], 1};
-        }
-        velk_ll_batch_put(h.client, put.data(), n, results.data(), n, nullptr, nullptr);
-    } else {
-        std::vector<velk_put_item_t> put(items.size());
-        for (std::size_t i = 0; i < items.size(); ++i) {
-            put[i].key = items[i].first.c_str();
-            put[i].value_parts = &parts[i];
-            put[i].value_part_lens = &lens[i];
-            put[i].value_part_count = 1;
-        }
-        velk_batch_put(h.client, "ns", put.data(), n, results.data(), n, nullptr);
-    }
+void store(Handle& h, const velk_test::SizedItems& items) {
+    std::vector<std::int32_t> statuses;
+    velk_test::put_sized(h.client, h.low_level ? nullptr : "ns", items, statuses);
     // What its database now holds, stored or refused: what a reload puts.
     for (const auto& item : items) {
         h.put[item.first] = item.second;
@@ -142,7 +115,7 @@ void program() {
         const std::string key = "k" + std::to_string(pick(40));
         const unsigned what = pick(100);
         if (what < 35) {
-            std::vector<std::pair<std::string, std::uint64_t>> items{{key, 0}};
+            velk_test::SizedItems items{{key, 0}};
             for (unsigned n = pick(4); n > 0; --n) {
                 items.emplace_back("k" + std::to_string(pick(40)), 0);
             }

@@ -6,6 +6,8 @@
 // their answers against it.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <cstdint>
 #include <list>
@@ -167,5 +169,15 @@ private:
     std::uint64_t known_ = 0;
     std::uint64_t clock_ = 0;
 };
+
+// The same counts, each named when it differs.
+inline void expect_same(const cache::Stats& a, const cache::Stats& b) {
+    EXPECT_EQ(a.hits, b.hits);
+    EXPECT_EQ(a.misses, b.misses);
+    EXPECT_EQ(a.evictions, b.evictions);
+    EXPECT_EQ(a.evicted_bytes, b.evicted_bytes);
+    EXPECT_EQ(a.refused, b.refused);
+    EXPECT_EQ(a.peak_bytes, b.peak_bytes);
+}
 
 }  // namespace cache_test
