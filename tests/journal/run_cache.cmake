@@ -49,6 +49,23 @@ if(SHARED)
   endif()
 endif()
 
+# With a plan as well: items it drops beside the ones the mode refuses,
+# puts it fails (which store and evict nothing), a delete it fails.
+set(ENV{VELKFAULT} "velk_batch_put[0]=-7@2;velk_ll_batch_put=-4@5x3;velk_batch_delete_items[0]=-1@3x10")
+set(ENV{VELKFAULT_CACHE} "*=3:lfu;big=30:fifo")
+check("the suite in cache mode with a plan and a journal" 1 "libvelkfault cache mode:"
+  ENV "LD_PRELOAD=${FAULT} ${MOCK}" "VELKFAULT_JOURNAL=${WORK}/planned.jsonl" "VELKFAULT_JOURNAL_VALUES=full"
+      "VELKMOCK_DIFF_SEEDS=3" "VELKFAULT_CACHE_TABLE=1"
+  COMMAND ${SUITE} --gtest_brief=1 --gtest_filter=${filter})
+unset(ENV{VELKFAULT})
+unset(ENV{VELKFAULT_CACHE})
+file(STRINGS ${WORK}/planned.jsonl both REGEX "\"plan\": {\"item\": 0, \"status\": -7, \"refused\": \\[")
+if(NOT both)
+  message(FATAL_ERROR "no put had an item dropped by the plan and one refused by the mode")
+endif()
+check("its replay against the mock" 0 "calls replayed against libvelkmock\\.so\\.0 \\([0-9]+ as a plan had them\\), 0 diverged"
+  COMMAND ${REPLAY} ${WORK}/planned.jsonl)
+
 # The curve of a recording, point by point, against the cache mode.
 check("a program with a miss path, recorded" 0 ""
   ENV "VELKFAULT_JOURNAL=${WORK}/reloading.jsonl" "VELKFAULT_JOURNAL_VALUES=none" COMMAND ${RELOADING} record)
