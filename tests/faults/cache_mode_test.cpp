@@ -19,6 +19,9 @@
 
 #include "cache_reference.hpp"
 #include "sized_put.hpp"
+#ifndef VELKFAULT_TEST_SHARED
+#include "alloc_hook.hpp"
+#endif
 #include "velkfault.h"
 #include "velkmock.h"
 #ifdef VELKFAULT_TEST_SHARED
@@ -411,3 +414,61 @@ TEST_F(CacheMode, ThreadsAndFork) {
         EXPECT_LE(programs[t]->used_bytes(), 100u + (t == 2 ? foreign : 0));
     }
 }
+
+#ifndef VELKFAULT_TEST_SHARED
+// Every allocation of a put that evicts, a read and a delete fails in turn
+// (the mode's own and the mock's): each call answers as the mock does, 0
+// or its own VELK_ERR_NO_MEMORY; the mode only loses its view of that call.
+TEST_F(CacheMode, FailedAllocationsLoseAViewNeverAnAnswer) {
+    Items first;
+    std::vector<std::string> names;
+    for (int i = 0; i < 70; ++i) {
+        first.emplace_back("a" + std::to_string(i), 4);
+        names.push_back("b" + std::to_string(i));
+    }
+    // Everything the calls are given is made before the window opens.
+    const void* part = "1234";
+    const size_t length = 4;
+    std::vector<velk_put_item_t> puts(names.size());
+    std::vector<velk_put_result_t> put_results(names.size());
+    std::vector<const char*> keys;
+    std::vector<velk_delete_item_t> deletes(names.size());
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        keys.push_back(names[i].c_str());
+        puts[i].key = keys.back();
+        puts[i].value_parts = &part;
+        puts[i].value_part_lens = &length;
+        puts[i].value_part_count = 1;
+        deletes[i].key = keys.back();
+    }
+    const auto n = static_cast<std::int32_t>(names.size());
+    for (long fail = 1;; ++fail) {
+        SCOPED_TRACE(fail);
+        ASSERT_EQ(velkfault_cache("ns=300:lru"), 0);
+        Program program(false);
+        std::vector<std::int32_t> statuses;
+        ASSERT_EQ(velk_test::put_sized(program.client(), "ns", first, statuses), 0);
+        std::vector<velk_query_result_t> results(names.size());
+        std::vector<velk_delete_result_t> removed(names.size());
+        alloc_hook::open(fail);
+        const std::int32_t put =
+            velk_batch_put(program.client(), "ns", puts.data(), n, put_results.data(), n, nullptr);
+        const std::int32_t query =
+            velk_batch_query(program.client(), "ns", keys.data(), n, nullptr, results.data(), n);
+        const std::int32_t gone =
+            velk_batch_delete_items(program.client(), "ns", deletes.data(), n, removed.data(), n, nullptr);
+        const alloc_hook::Window window = alloc_hook::pause();
+        alloc_hook::close();
+        EXPECT_TRUE(put == 0 || put == VELK_ERR_NO_MEMORY) << put;
+        EXPECT_TRUE(query == n || query == VELK_ERR_NO_MEMORY) << query;
+        EXPECT_TRUE(gone == 0 || gone == VELK_ERR_NO_MEMORY) << gone;
+        if (query == n) {
+            velk_query_result_free(results.data(), n);
+        }
+        if (!window.failed) {
+            EXPECT_EQ(program.stats().evictions, 70u + 70u - 75u);  // 75 entries of 4 bytes fit
+            break;
+        }
+    }
+}
+#endif
