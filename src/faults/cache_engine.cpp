@@ -25,9 +25,21 @@ void settle_fates(std::int32_t rc, std::span<const std::int32_t> statuses, std::
     }
 }
 
+namespace {
+std::atomic<bool> engine_made{false};
+}  // namespace
+
 Engine& engine() {
-    static Engine& process = *new Engine(1, process_flag);
+    static Engine& process = []() -> Engine& {
+        Engine& made = *new Engine(1, process_flag);
+        engine_made.store(true, std::memory_order_release);
+        return made;
+    }();
     return process;
+}
+
+bool engine_in_use() noexcept {
+    return engine_made.load(std::memory_order_acquire);
 }
 
 // Outside the lock: a bad spec changes nothing.

@@ -233,6 +233,9 @@ private:
 
 // The process's engine; never destroyed, so calls at exit still find it.
 Engine& engine();
+// Whether the process's engine was ever made (a program that never used
+// the mode has none, and nothing to report at exit).
+bool engine_in_use() noexcept;
 // Whether it is on: a relaxed load of its flag, the one thing every call of
 // the interposer looks at while the mode is off.
 inline constinit std::atomic<bool> process_flag{false};

@@ -573,6 +573,9 @@ __attribute__((constructor)) void read_environment_at_load() {
 // At exit (and when the library is unloaded): the cache mode's report and
 // table, when asked for.
 __attribute__((destructor)) void report_cache_at_exit() {
+    if (!cache::engine_in_use()) {
+        return;  // the mode was never asked for
+    }
     const std::string problem = [] {
         try {
             return cache::report_at_exit(cache_table);
