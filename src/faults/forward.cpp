@@ -241,19 +241,15 @@ template <Fn F, class Result, class... Args>
 Result status_call(const void* caller, Args... args) {
     const journal::Call call(F);
     const Decision decision = enter(F, -1);
+    const cache_calls::Observed observed;
+    const Result result = layer::answer<Result>(decision, onward<F, Result(Args...)>(caller), args...);
     if constexpr (cache_learns(F)) {
-        const cache_calls::Observed observed;
-        const Result result = layer::answer<Result>(decision, onward<F, Result(Args...)>(caller), args...);
         if (observed && decision.kind != Decision::FailCall) {
             unless_out_of_memory([&] { learn<F>(result, args...); });
         }
-        record<F>(call, decision, {}, result, args...);
-        return result;
-    } else {
-        const Result result = layer::answer<Result>(decision, onward<F, Result(Args...)>(caller), args...);
-        record<F>(call, decision, {}, result, args...);
-        return result;
     }
+    record<F>(call, decision, {}, result, args...);
+    return result;
 }
 
 // A create call: a failure is NULL, with errno for a negative code.
