@@ -304,10 +304,70 @@ TEST_F(CacheMode, ComposesWithPlans) {
     EXPECT_EQ(program.read({"a", "d", "e"}, Read::Query),
               (std::vector<cache::Seen>{cache::Seen::NotFound, cache::Seen::NotFound, cache::Seen::Found}));
     EXPECT_EQ(velkfault_calls("velk_batch_delete_items"), 0u);
+    // A read a plan answers found nothing: it is neither a hit nor a miss.
+    ASSERT_EQ(velkfault_fail("velk_batch_get_into", -7, 0, 1), 0);
+    const cache::Stats before = program.stats();
+    velk_get_item_t read{};
+    read.key = "e";
+    char buffer[8];
+    void* buffers[] = {buffer};
+    const std::uint64_t sizes[] = {sizeof buffer};
+    std::int32_t status = 0;
+    std::uint64_t found = 0;
+    EXPECT_EQ(velk_batch_get_into(program.client(), "ns", &read, 1, buffers, sizes, &status, &found, nullptr),
+              -7);
     const cache::Stats stats = program.stats();
+    EXPECT_EQ(stats.hits + stats.misses, before.hits + before.misses);
     EXPECT_EQ(stats.evictions, 2u);
     EXPECT_EQ(stats.refused, 1u);
     EXPECT_EQ(stats.peak_bytes, 10u);
+}
+
+// What a read reports decides a hit or a miss: a value too large for its
+// buffer was found; a filter the entry does not carry finds nothing, and
+// the entry stays known; a get reports an empty value as it reports
+// nothing, a hit only where the mode knows the key with an empty value.
+TEST_F(CacheMode, ReadsCountWhatTheyReport) {
+    ASSERT_EQ(velkfault_cache("ns=100:lru"), 0);
+    Program program(false);
+    program.put({{"big", 20}, {"empty", 0}});
+    const velk_meta_pair_t wanted{"colour", "blue"};
+    struct Case {
+        const char* what;
+        const char* key;
+        std::uint64_t buffer;
+        bool filtered;
+        bool hit;
+    };
+    const Case cases[] = {
+        {"a value too large for its buffer", "big", 4, false, true},
+        {"a filter it does not carry", "big", 64, true, false},
+        {"an empty value", "empty", 64, false, true},
+        {"a key never stored", "never", 64, false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        velk_get_item_t item{};
+        item.key = c.key;
+        if (c.filtered) {
+            item.meta_filter = &wanted;
+            item.meta_filter_count = 1;
+        }
+        std::string buffer(c.buffer, '\0');
+        void* buffers[] = {buffer.data()};
+        const std::uint64_t sizes[] = {c.buffer};
+        std::int32_t status = 0;
+        std::uint64_t length = 0;
+        const cache::Stats before = program.stats();
+        ASSERT_EQ(
+            velk_batch_get_into(program.client(), "ns", &item, 1, buffers, sizes, &status, &length, nullptr),
+            0);
+        const cache::Stats after = program.stats();
+        EXPECT_EQ(after.hits - before.hits, c.hit ? 1u : 0u);
+        EXPECT_EQ(after.misses - before.misses, c.hit ? 0u : 1u);
+    }
+    EXPECT_EQ(program.read({"big"}, Read::Query), std::vector<cache::Seen>{cache::Seen::Found});
+    EXPECT_EQ(program.stats().evictions, 0u);
 }
 
 // With `on`, what create and update declare bounds a namespace; its info
@@ -469,6 +529,32 @@ TEST_F(CacheMode, FailedAllocationsLoseAViewNeverAnAnswer) {
             EXPECT_EQ(program.stats().evictions, 70u + 70u - 75u);  // 75 entries of 4 bytes fit
             break;
         }
+    }
+}
+#endif
+
+#ifdef VELKFAULT_TEST_REFUSING_STORE
+extern "C" void refusing_store_set(int mode);
+
+// A removal the store does not make (the call fails, or each item says the
+// server did not answer): the victim stays known, as the newest entry, and
+// is not counted as evicted; the next put's eviction takes the oldest.
+TEST_F(CacheMode, VictimsTheStoreKeepsStayKnown) {
+    for (const int mode : {1, 2}) {
+        SCOPED_TRACE(mode);
+        ASSERT_EQ(velkfault_cache("ns=10:lru"), 0);
+        Program program(false);
+        program.put({{"a", 6}});
+        refusing_store_set(mode);
+        program.put({{"b", 6}});
+        refusing_store_set(0);
+        EXPECT_EQ(program.stats().evictions, 0u);
+        EXPECT_EQ(program.used_bytes(), 12u);
+        program.put({{"c", 1}});
+        EXPECT_EQ(program.read({"a", "b", "c"}, Read::Query),
+                  (std::vector<cache::Seen>{cache::Seen::Found, cache::Seen::NotFound, cache::Seen::Found}));
+        EXPECT_EQ(program.stats().evictions, 1u);
+        EXPECT_EQ(program.used_bytes(), 7u);
     }
 }
 #endif

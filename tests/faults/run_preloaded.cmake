@@ -68,6 +68,10 @@ if(NOT report MATCHES "\"handle\": \"h1\", \"ns\": \"ns\", \"capacity\": 5, \"po
 endif()
 expect_run("velkfault-run --cache without a spec" 0 "  ns +1 +none +lru +1 +0 +100\\.0"
   --cache -- ${velkmock_emulator} ${PROGRAM})
+expect("a report that cannot be written, and no table" 1
+  "^library version[^\n]*\nstored at , read back \"\"\nlibvelkfault: VELKFAULT_CACHE_REPORT '${WORK}/no/such\\.json': No such file or directory\n$"
+  ENV ${both} "VELKFAULT_CACHE=ns=5:lru" "VELKFAULT_CACHE_TABLE=0" "VELKFAULT_CACHE_REPORT=${WORK}/no/such.json"
+  COMMAND ${PROGRAM})
 expect("a malformed cache spec" 2 "^libvelkfault: VELKFAULT_CACHE rule 'ns=1:LRU': unknown policy 'LRU'"
   ENV ${both} "VELKFAULT_CACHE=ns=1:LRU" COMMAND ${PROGRAM})
 expect("a malformed seed" 2 "^libvelkfault: VELKFAULT_SEED 'x'"
