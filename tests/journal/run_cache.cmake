@@ -87,6 +87,18 @@ endif()
 if(RSVG)
   check("the chart renders" 0 "" COMMAND ${RSVG} -o ${WORK}/curve.png ${WORK}/curve.svg)
 endif()
+check("the curves of the suite's journal with plans" 0 "big: [0-9]+ uses"
+  COMMAND ${JOURNAL} curve ${WORK}/planned.jsonl --policy lru,fifo)
+# Lines that cannot be read as a program's calls are refused with their number.
+set(head "{\"journal\": \"velkfault\", \"version\": 2, \"values\": \"none\"}\n{\"process\": 1, \"pid\": 1, \"ppid\": 1, \"program\": \"p\", \"parent\": null, \"forked_after\": null}\n")
+set(line "{\"seq\": 1, \"process\": 1, \"pid\": 1, \"thread\": 1, \"handle\": \"h1\", \"call\": \"velk_batch_put\", \"start_us\": 0, \"duration_us\": 0, \"overlapped\": false, \"within\": null, \"fault\": null, \"plan\": null, \"args\": {\"ns\": \"n\", \"count\": 2, \"result_capacity\": 2, \"results\": \"given\", \"items\": [{\"key\": \"k\", \"value\": {\"length\": 1}}]}, \"rc\": 0, \"out\": {\"results\": [{\"status\": 0}, {\"status\": 0}]}}\n")
+file(WRITE ${WORK}/short.jsonl "${head}${line}")
+check("a put whose items are fewer than its count" 2 "line 3: args.items: it holds 1 items of the call's 2"
+  COMMAND ${JOURNAL} curve ${WORK}/short.jsonl)
+string(REPLACE "\"items\": [{" "\"items\": 7, \"x\": [{" line "${line}")
+file(WRITE ${WORK}/short.jsonl "${head}${line}")
+check("a put whose items are no array" 2 "line 3: args.items: expected an array"
+  COMMAND ${JOURNAL} curve ${WORK}/short.jsonl)
 check("a namespace the journal does not hold" 2 "holds no call on the namespace 'none'"
   COMMAND ${JOURNAL} curve ${WORK}/reloading.jsonl --ns none)
 check("an unknown policy" 2 "--policy: unknown policy 'arc': the policies are lru, fifo, lfu and random\nusage:"
