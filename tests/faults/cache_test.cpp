@@ -162,6 +162,37 @@ TEST(CacheSpec, ValidAndMalformed) {
     }
 }
 
+// What a read item found, from what it reported: the one rule the
+// interposer and a journal's reader both decide with.
+TEST(CacheEngine, ReadsFoundWhatTheyReport) {
+    struct Get {
+        std::int32_t status;
+        std::uint64_t length;
+        bool filtered;
+        cache::Seen seen;
+    };
+    const Get gets[] = {
+        {5, 5, false, cache::Seen::Found},
+        {-28, 10, false, cache::Seen::Found},  // too large for its buffer: there
+        {-28, 0, false, cache::Seen::NotFound},
+        {0, 0, false, cache::Seen::Nothing},  // an empty value, or none
+        {0, 0, true, cache::Seen::NotFound},  // a filter found nothing
+    };
+    for (const Get& get : gets) {
+        EXPECT_EQ(cache::seen_by_get(get.status, get.length, get.filtered), get.seen) << get.status;
+    }
+    const char found[16] = "ok";
+    const char okay[16] = "okay";
+    const char not_found[16] = "not_found";
+    const char none[16] = "";
+    EXPECT_EQ(cache::seen_by_query(found), cache::Seen::Found);
+    EXPECT_EQ(cache::seen_by_query(okay), cache::Seen::NotFound);
+    EXPECT_EQ(cache::seen_by_query(not_found), cache::Seen::NotFound);
+    EXPECT_EQ(cache::seen_by_query(none), cache::Seen::NotFound);
+    EXPECT_EQ(cache::seen_by_query(std::string_view("ok")), cache::Seen::Found);
+    EXPECT_EQ(cache::seen_by_query(std::string_view("o")), cache::Seen::NotFound);
+}
+
 TEST(CacheEngine, PutItemsStoredByTheCallsAnswer) {
     using cache::Fate;
     struct Case {
