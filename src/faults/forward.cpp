@@ -57,9 +57,6 @@ std::string handle_of(First first, Rest...) {
         return "";
     }
 }
-inline std::string handle_of() {
-    return "";
-}
 
 // Whether the library took a call that answered `rc`: one refused for its
 // arguments read none of its arrays.

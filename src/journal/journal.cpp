@@ -19,6 +19,7 @@
 #include <cstring>
 #include <mutex>
 #include <unordered_map>
+#include <utility>
 
 namespace velkfault::journal {
 namespace {
@@ -228,7 +229,10 @@ void after_fork_in_child() {
     if (parent != 0) {
         for (auto& [address, name] : handles) {
             if (name.find('/') == std::string::npos) {
-                name = std::to_string(parent) + "/" + name;
+                std::string inherited = std::to_string(parent);
+                inherited += '/';
+                inherited += name;
+                name = std::move(inherited);
             }
         }
     }
