@@ -7,8 +7,6 @@
 // values of 1 B to 4 KiB, which adds the simulations below the largest
 // value), of the fifo curve (64 simulations), and the engine's nanoseconds
 // per item on the same calls.
-#include <time.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
@@ -17,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "cpu_time.hpp"
 #include "faults/cache_engine.hpp"
 #include "journal/curve.hpp"
 
@@ -87,26 +86,6 @@ Trace trace_of(const std::vector<Call>& run) {
     return trace;
 }
 
-// The thread's processor time: on a machine shared with other work, wall
-// time measures the others too.
-double cpu_ms() {
-    timespec now{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return static_cast<double>(now.tv_sec) * 1e3 + static_cast<double>(now.tv_nsec) / 1e6;
-}
-
-template <class Body>
-double median_ms(Body&& body) {
-    std::vector<double> runs;
-    for (int i = 0; i < 5; ++i) {
-        const double start = cpu_ms();
-        body();
-        runs.push_back(cpu_ms() - start);
-    }
-    std::sort(runs.begin(), runs.end());
-    return runs[2];
-}
-
 }  // namespace
 
 int main() {
@@ -114,13 +93,13 @@ int main() {
         const std::vector<Call> run = calls(varied);
         velkfault::curve::Namespace ns{"bench", {trace_of(run)}};
         std::size_t points = 0;
-        const double lru = median_ms([&] {
+        const double lru = bench::median_ms([&] {
             points = velkfault::curve::compute(ns, {{velkfault::cache::Policy::Lru}, 1}).points.size();
         });
         std::printf("%s values: lru curve of %d uses: %.1f ms (%zu points)\n",
                     varied ? "1 B to 4 KiB" : "100-byte", kUses, lru, points);
         if (!varied) {
-            const double fifo = median_ms([&] {
+            const double fifo = bench::median_ms([&] {
                 velkfault::curve::compute(ns, {{velkfault::cache::Policy::Fifo}, 1});
             });
             std::printf("100-byte values: fifo curve (64 simulations): %.1f ms\n", fifo);
@@ -132,7 +111,7 @@ int main() {
     for (int key = 0; key < kKeys; ++key) {
         names.push_back("bench-key-" + std::to_string(key));
     }
-    const double engine = median_ms([&] {
+    const double engine = bench::median_ms([&] {
         velkfault::cache::Engine cache;
         cache.configure("bench=1048576:lru");
         const int handle = 0;

@@ -3,12 +3,21 @@
 // a put of 64 values (100 bytes each), a get-into and a query of them, on
 // 1,024 keys, run through whatever the environment puts in front of the mock
 // (bench/report_journal runs it with nothing, with libvelkfault and no
-// journal, and with a journal of hashed or of whole values). Prints the
-// median nanoseconds per cycle over 31 blocks.
+// journal, and with a journal of hashed or of whole values; bench/report_cache
+// with the cache mode). Prints the median nanoseconds per cycle over 31
+// blocks.
+//
+// With VELKFAULT_BENCH_KEEP=N the program itself deletes what an lru cache
+// of N batches would evict: after each put, the keys of the batch put least
+// recently, once more than N are kept. It makes the calls the cache mode
+// makes when it evicts, so that the mode's own cost can be told from the
+// store's work of removing and storing again.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -40,6 +49,29 @@ int main() {
     for (int i = 0; i < kBatch; ++i) {
         pointers[i] = buffers[i].data();
     }
+    const char* keep_text = std::getenv("VELKFAULT_BENCH_KEEP");
+    const std::size_t keep = keep_text != nullptr ? std::strtoul(keep_text, nullptr, 10) : 0;
+    std::deque<int> kept;  // the batches stored, least recently put first
+    std::vector<velk_delete_item_t> deletes(kBatch);
+    std::vector<velk_delete_result_t> deleted(kBatch);
+    const auto forget_oldest = [&](int batch) {
+        if (keep == 0) {
+            return;
+        }
+        if (const auto it = std::find(kept.begin(), kept.end(), batch); it != kept.end()) {
+            kept.erase(it);  // put again: the newest
+        }
+        kept.push_back(batch);
+        if (kept.size() <= keep) {
+            return;
+        }
+        for (int i = 0; i < kBatch; ++i) {
+            std::memset(&deletes[i], 0, sizeof deletes[i]);
+            deletes[i].key = keys[(kept.front() * kBatch + i) % kKeys].c_str();
+        }
+        kept.pop_front();
+        velk_batch_delete_items(client, "bench", deletes.data(), kBatch, deleted.data(), kBatch, nullptr);
+    };
     std::vector<double> blocks;
     for (int block = 0; block < 31; ++block) {
         const auto start = std::chrono::steady_clock::now();
@@ -56,6 +88,7 @@ int main() {
                 names[i] = key;
             }
             velk_batch_put(client, "bench", puts.data(), kBatch, results.data(), kBatch, nullptr);
+            forget_oldest(cycle % (kKeys / kBatch));
             velk_batch_get_into(client, "bench", gets.data(), kBatch, pointers.data(), sizes.data(),
                                 statuses.data(), value_lens.data(), nullptr);
             velk_batch_query(client, "bench", names.data(), kBatch, nullptr, found.data(), kBatch);

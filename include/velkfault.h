@@ -104,11 +104,21 @@
  *    a miss and changes nothing; an item with a NULL key is neither. A get or
  *    get-into reports an empty value as it reports nothing: such an item is a
  *    hit when the mode knows the key with an empty value and the item has no
- *    filter, else a miss. Uses within a batch happen in item order; a call
- *    that fails as a whole uses nothing.
+ *    filter, else a miss. Uses within a batch happen in item order (a get's
+ *    when its callback is lent the values); a call that fails as a whole,
+ *    or that a plan answers, uses nothing. A call is seen once: the calls
+ *    the next library makes of itself inside one (the mock's low-level
+ *    calls through its ordinary ones, its flat delete through the one with
+ *    items) are part of the outermost, which is the one counted (the calls
+ *    a get's callback makes are the program's own, and counted). The
+ *    low-level calls count on the namespace "ll", where the mock and the
+ *    shared store keep their entries.
  *  - Before a put is passed on, an item whose value alone exceeds a bounded
  *    capacity is taken out: its status is VELK_ERR_NO_MEMORY, it counts as
- *    refused, and an entry it would have replaced stays. After the put, while
+ *    refused, and an entry it would have replaced stays (a put whose every
+ *    item is taken out does not reach the library and returns 0). A put the
+ *    library refuses for its arguments, or one a plan fails, stores and
+ *    evicts nothing; an item a plan drops is not stored. After the put, while
  *    the known bytes exceed the capacity, the policy's victim is removed; the
  *    entries this call stored are exempt until no other entry is left, and
  *    then go in item order (a key stored twice in the call by its last item).
@@ -123,9 +133,12 @@
  *    give the same victims.
  *  - Victims are removed through the next library's velk_batch_delete_items,
  *    one call per put call that evicts, inside the put and before it returns:
- *    the store really loses them, and used bytes and listings show it. A
- *    victim that call did not remove stays known, as the newest entry, and
- *    is not counted as evicted. A delete that removes a key, a namespace
+ *    the store really loses them, and used bytes and listings show it. That
+ *    call is the mode's, not the program's: no plan applies to it and
+ *    velkfault_calls() does not count it; the journal records it as made
+ *    within the put, marked "evicted". A victim it did not remove (a status
+ *    other than 0 or VELK_ERR_NOT_FOUND) stays known, as the newest entry,
+ *    and is not counted as evicted. A delete that removes a key, a namespace
  *    delete and a destroy forget what they remove. Turning the mode off
  *    forgets every entry (calls are not seen while it is off); the counts
  *    stay.
@@ -133,9 +146,15 @@
  *    refused items, and the peak: the most known bytes after any put call's
  *    eviction. velkfault_cache_stats() gives them; with
  *    VELKFAULT_CACHE_REPORT=FILE a JSON report of every handle's namespaces
- *    is written at exit (the README has the format). Handles are named h1,
- *    h2, ... in the order the mode first sees them, as the journal names
- *    them when both are on from the start.
+ *    is written at exit (the README has the format), and with
+ *    VELKFAULT_CACHE_TABLE=1 (velkfault-run --cache sets it) a short table
+ *    of the same on stderr. Each process whose mode saw a namespace writes
+ *    them when it exits (a forked child's counts include its parent's
+ *    before the fork; of several processes, the last to exit leaves the
+ *    file). Handles are named h1, h2, ... in the order the mode first sees
+ *    them, as the journal names them when both are on from the start.
+ *  - Running out of memory for its own work, the mode lets the call go on
+ *    unseen; it never changes the call's answer for it.
  */
 #ifndef VELKFAULT_H
 #define VELKFAULT_H

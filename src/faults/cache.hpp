@@ -61,6 +61,12 @@ public:
     bool refuses(std::uint64_t size) const noexcept { return bounded() && size > capacity_; }
 
     bool knows(Id id) const noexcept { return id < entries_.size() && entries_[id].present; }
+    // A hint that the entry is wanted soon.
+    void prefetch(Id id) const noexcept {
+        if (id < entries_.size()) {
+            __builtin_prefetch(&entries_[id]);
+        }
+    }
     std::uint64_t size_of(Id id) const noexcept { return entries_[id].size; }
     std::uint64_t known_bytes() const noexcept { return known_; }
     // Every known entry, in no particular order.

@@ -2,12 +2,14 @@
 // The cache mode's control calls, and what the library reads at load and
 // writes at exit.
 #include <fcntl.h>
+#include <pthread.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <new>
 
 #include "faults/cache_engine.hpp"
@@ -26,6 +28,17 @@ int answered(Body&& body) {
     } catch (const std::bad_alloc&) {
         return VELKFAULT_NO_MEMORY;
     }
+}
+
+// A child made by fork() must not inherit the engine's lock held by a
+// thread it does not have: taken around every fork once the mode was asked
+// for.
+void watch_forks() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        pthread_atfork([] { engine().lock_for_fork(); }, [] { engine().unlock_after_fork(); },
+                       [] { engine().unlock_after_fork(); });
+    });
 }
 
 bool write_all(int fd, const std::string& text) {
@@ -67,11 +80,15 @@ std::string from_environment() {
                "functions, so calls never reach it; load it first: LD_PRELOAD=\"libvelkfault.so.0 "
                "libvelkmock.so.0\"";
     }
+    watch_forks();
     return engine().configure(spec);  // read above: it cannot fail now
 }
 
 std::string report_at_exit(bool table) {
     const std::vector<Record> records = engine().records();
+    if (records.empty()) {
+        return {};  // a process that never saw a namespace (a shell on the way) leaves the report alone
+    }
     std::string problem;
     if (const char* path = std::getenv("VELKFAULT_CACHE_REPORT"); path != nullptr && *path != '\0') {
         const int fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
@@ -97,6 +114,7 @@ VELKFAULT_API int velkfault_cache(const char* spec) {
         return VELKFAULT_NOT_IN_FRONT;
     }
     return velkfault::cache::answered([&] {
+        velkfault::cache::watch_forks();
         return velkfault::cache::engine().configure(spec != nullptr ? spec : "off").empty()
                    ? 0
                    : VELKFAULT_INVALID_ARGUMENT;

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cstring>
+#include <utility>
 
 #include "velkmock.h"
 
@@ -24,9 +25,21 @@ void settle_fates(std::int32_t rc, std::span<const std::int32_t> statuses, std::
     }
 }
 
+namespace {
+std::atomic<bool> engine_made{false};
+}  // namespace
+
 Engine& engine() {
-    static Engine& process = *new Engine();
+    static Engine& process = []() -> Engine& {
+        Engine& made = *new Engine(1, process_flag);
+        engine_made.store(true, std::memory_order_release);
+        return made;
+    }();
     return process;
+}
+
+bool engine_in_use() noexcept {
+    return engine_made.load(std::memory_order_acquire);
 }
 
 // Outside the lock: a bad spec changes nothing.
@@ -156,14 +169,39 @@ void Engine::refuse(const void* handle, std::string_view ns, std::span<const std
 std::vector<Victim> Engine::stored(const void* handle, std::string_view ns, std::span<const PutItem> items) {
     const std::lock_guard guard(lock_);
     Space& space = space_of(handle, ns);
-    std::vector<Cache::Victim> evicted;
+    std::vector<Cache::Victim>& evicted = evicted_;  // its room kept from call to call
+    evicted.clear();
     std::vector<Victim> victims;
     try {
-        for (const PutItem& item : items) {
-            if (item.fate == Fate::Refused) {
-                space.cache.refuse();
-            } else if (item.fate == Fate::Stored && item.key != nullptr) {
-                space.cache.store(space.keys.intern(item.key), item.size);
+        constexpr std::size_t kBatch = 64;
+        std::string_view keys[kBatch];
+        Cache::Id ids[kBatch];
+        std::uint64_t hashes[kBatch];
+        for (std::size_t first = 0; first < items.size(); first += kBatch) {
+            const std::span<const PutItem> batch =
+                items.subspan(first, std::min(kBatch, items.size() - first));
+            std::size_t n = 0;
+            for (const PutItem& item : batch) {
+                if (item.fate == Fate::Stored && item.key != nullptr) {
+                    keys[n++] = item.key;
+                }
+            }
+            space.keys.find_all({keys, n}, {ids, n}, hashes);
+            for (std::size_t i = 0; i < n; ++i) {
+                space.cache.prefetch(ids[i]);
+            }
+            std::size_t next = 0;
+            for (const PutItem& item : batch) {
+                if (item.fate == Fate::Refused) {
+                    space.cache.refuse();
+                } else if (item.fate == Fate::Stored && item.key != nullptr) {
+                    const Cache::Id known = ids[next];
+                    // A key the batch stores twice is known the second time.
+                    space.cache.store(
+                        known != Cache::kNone ? known : space.keys.intern(keys[next], hashes[next]),
+                        item.size);
+                    ++next;
+                }
             }
         }
         space.cache.end_put(evicted);
@@ -197,20 +235,37 @@ void Engine::read(const void* handle, std::string_view ns, std::span<const ReadI
     const std::lock_guard guard(lock_);
     Space& space = space_of(handle, ns);
     Cache& cache = space.cache;
-    for (const ReadItem& item : items) {
-        if (item.key == nullptr) {
-            continue;
-        }
-        const Cache::Id id = space.keys.find(item.key);
-        const bool known = cache.knows(id);
-        if (item.seen == Seen::Found || (item.seen == Seen::Nothing && known && cache.size_of(id) == 0)) {
-            if (known) {
-                cache.hit(id);
-            } else {
-                cache.hit_unknown();  // stored elsewhere: neither counted nor evicted
+    constexpr std::size_t kBatch = 64;
+    std::string_view keys[kBatch];
+    Cache::Id ids[kBatch];
+    for (std::size_t first = 0; first < items.size(); first += kBatch) {
+        const std::span<const ReadItem> batch = items.subspan(first, std::min(kBatch, items.size() - first));
+        std::size_t n = 0;
+        for (const ReadItem& item : batch) {
+            if (item.key != nullptr) {
+                keys[n++] = item.key;
             }
-        } else {
-            cache.miss();
+        }
+        space.keys.find_all({keys, n}, {ids, n});
+        for (std::size_t i = 0; i < n; ++i) {
+            cache.prefetch(ids[i]);
+        }
+        std::size_t next = 0;
+        for (const ReadItem& item : batch) {
+            if (item.key == nullptr) {
+                continue;
+            }
+            const Cache::Id id = ids[next++];
+            const bool known = cache.knows(id);
+            if (item.seen == Seen::Found || (item.seen == Seen::Nothing && known && cache.size_of(id) == 0)) {
+                if (known) {
+                    cache.hit(id);
+                } else {
+                    cache.hit_unknown();  // stored elsewhere: neither counted nor evicted
+                }
+            } else {
+                cache.miss();
+            }
         }
     }
 }
@@ -282,26 +337,64 @@ bool Engine::stats(const char* handle, std::string_view ns, Stats& out) const {
 
 namespace {
 
-// 64 bits of a key, eight bytes at a time through SplitMix64's finaliser:
-// fast on the short keys caches hold, and well spread.
-std::uint64_t mixed(std::uint64_t x) noexcept {
-    x = (x ^ (x >> 30)) * 0xbf58476d1ce4e5b9U;
-    x = (x ^ (x >> 27)) * 0x94d049bb133111ebU;
-    return x ^ (x >> 31);
+template <class Word>
+std::uint64_t load(const char* at) noexcept {
+    Word word = 0;
+    std::memcpy(&word, at, sizeof word);
+    return word;
 }
 
+// Both halves of a 64 by 64 bit product, folded together.
+__extension__ using Wide = unsigned __int128;
+std::uint64_t folded(std::uint64_t a, std::uint64_t b) noexcept {
+    const Wide product = static_cast<Wide>(a) * b;
+    return static_cast<std::uint64_t>(product) ^ static_cast<std::uint64_t>(product >> 64);
+}
+
+// The first and the last eight bytes of a key of up to sixteen, with whole
+// loads that may overlap (a copy of a varying length would go through
+// memory, and wait for it); fewer bytes, as the wide hashes of the same
+// shape read them. Two keys may read alike: they are compared whole anyway.
+std::pair<std::uint64_t, std::uint64_t> ends_of(const char* at, std::size_t size) noexcept {
+    if (size >= 8) {
+        return {load<std::uint64_t>(at), load<std::uint64_t>(at + size - 8)};
+    }
+    if (size >= 4) {
+        return {load<std::uint32_t>(at), load<std::uint32_t>(at + size - 4)};
+    }
+    if (size > 0) {
+        const auto byte = [&](std::size_t i) {
+            return std::uint64_t{static_cast<unsigned char>(at[i])};
+        };
+        return {byte(0) << 16 | byte(size / 2) << 8 | byte(size - 1), 0};
+    }
+    return {0, 0};
+}
+
+// 64 bits of a key: sixteen bytes at a time, each pair of words multiplied
+// by the other (a fast, well-spread mix for the short keys caches hold).
 std::uint64_t hash_of(std::string_view key) noexcept {
-    std::uint64_t hash = 0x9e3779b97f4a7c15U ^ key.size();
+    constexpr std::uint64_t kA = 0xa0761d6478bd642fU;
+    constexpr std::uint64_t kB = 0xe7037ed1a0b428dbU;
     const char* at = key.data();
     std::size_t left = key.size();
-    for (; left >= 8; at += 8, left -= 8) {
-        std::uint64_t word = 0;
-        std::memcpy(&word, at, 8);
-        hash = mixed(hash ^ word);
+    std::uint64_t seed = 0x9e3779b97f4a7c15U ^ key.size();
+    for (; left > 16; at += 16, left -= 16) {
+        seed = folded(load<std::uint64_t>(at) ^ kA, load<std::uint64_t>(at + 8) ^ seed);
     }
-    std::uint64_t word = 0;
-    std::memcpy(&word, at, left);
-    return mixed(hash ^ word ^ (std::uint64_t{left} << 59));
+    const auto [first, last] = ends_of(at, left);
+    return folded(kA ^ key.size(), folded(first ^ kA, last ^ seed ^ kB));
+}
+
+// Whether two texts of `size` bytes are the same, for the short ones
+// without a call.
+bool same_bytes(const char* a, const char* b, std::size_t size) noexcept {
+    if (size <= 16) {
+        const auto [a1, a2] = ends_of(a, size);
+        const auto [b1, b2] = ends_of(b, size);
+        return ((a1 ^ b1) | (a2 ^ b2)) == 0;  // the ends cover every byte
+    }
+    return std::memcmp(a, b, size) == 0;
 }
 
 }  // namespace
@@ -311,7 +404,12 @@ std::size_t KeyTable::probe(std::string_view key, std::uint64_t hash) const noex
     const std::size_t mask = slots_.size() - 1;
     for (std::size_t at = hash & mask;; at = (at + 1) & mask) {
         const Slot& slot = slots_[at];
-        if (slot.id == Cache::kNone || (slot.hash == hash && names_[slot.id].text == key)) {
+        if (slot.id == Cache::kNone) {
+            return at;
+        }
+        const std::string& name = names_[slot.id].text;
+        if (slot.hash == hash && name.size() == key.size() &&
+            same_bytes(name.data(), key.data(), key.size())) {
             return at;
         }
     }
@@ -324,15 +422,54 @@ KeyTable::Id KeyTable::find(std::string_view key) const noexcept {
     return slots_[probe(key, hash_of(key))].id;
 }
 
+void KeyTable::find_all(std::span<const std::string_view> keys, std::span<Id> out,
+                        std::uint64_t* hashes_out) const noexcept {
+    if (slots_.empty()) {
+        std::fill(out.begin(), out.end(), Cache::kNone);
+        for (std::size_t i = 0; hashes_out != nullptr && i < keys.size(); ++i) {
+            hashes_out[i] = hash_of(keys[i]);
+        }
+        return;
+    }
+    constexpr std::size_t kBatch = 64;
+    std::uint64_t own[kBatch];
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t first = 0; first < keys.size(); first += kBatch) {
+        const std::size_t n = std::min(kBatch, keys.size() - first);
+        std::uint64_t* hashes = hashes_out != nullptr ? hashes_out + first : own;
+        // The slots, then the names of the first slot each key's hash
+        // lands on: almost always its own, or empty.
+        for (std::size_t i = 0; i < n; ++i) {
+            hashes[i] = hash_of(keys[first + i]);
+            __builtin_prefetch(&slots_[hashes[i] & mask]);
+        }
+        for (std::size_t i = 0; i < n; ++i) {
+            const Slot& slot = slots_[hashes[i] & mask];
+            if (slot.id != Cache::kNone) {
+                __builtin_prefetch(names_[slot.id].text.data());
+            }
+        }
+        for (std::size_t i = 0; i < n; ++i) {
+            out[first + i] = slots_[probe(keys[first + i], hashes[i])].id;
+        }
+    }
+}
+
 KeyTable::Id KeyTable::intern(std::string_view key) {
-    const std::uint64_t hash = hash_of(key);
+    return intern(key, hash_of(key));
+}
+
+KeyTable::Id KeyTable::intern(std::string_view key, std::uint64_t hash) {
+    std::size_t at = 0;
     if (!slots_.empty()) {
-        if (const Id id = slots_[probe(key, hash)].id; id != Cache::kNone) {
+        at = probe(key, hash);
+        if (const Id id = slots_[at].id; id != Cache::kNone) {
             return id;
         }
     }
     if (2 * (used_ + 1) > slots_.size()) {
         grow();
+        at = probe(key, hash);  // the empty slot it goes to, in the new table
     }
     Id id = 0;
     if (free_.empty()) {
@@ -349,7 +486,7 @@ KeyTable::Id KeyTable::intern(std::string_view key) {
         free_.pop_back();
     }
     names_[id].hash = hash;
-    slots_[probe(key, hash)] = Slot{hash, id};
+    slots_[at] = Slot{hash, id};
     ++used_;
     return id;
 }

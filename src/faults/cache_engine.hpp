@@ -20,9 +20,11 @@
 //       VELK_ERR_NOT_FOUND, or the whole call failed).
 //   a get, get-into or query (rc >= 0)       read(...), one item per key
 //   a delete (rc 0)                          deleted(...) with the keys whose status was 0
-// Every call takes one mutex; on() is a relaxed load, all a call pays while
-// the mode is off. Calls may throw std::bad_alloc, leaving the engine
-// consistent (at worst without the call's last effects).
+// Every call takes one mutex; on() is a relaxed load, and for the
+// process's engine process_on() is that load on a flag of the library's
+// own, all a call pays while the mode is off. Calls may throw
+// std::bad_alloc, leaving the engine consistent (at worst without the
+// call's last effects).
 #pragma once
 
 #include <atomic>
@@ -38,6 +40,10 @@
 #include "faults/cache_spec.hpp"
 
 namespace velkfault::cache {
+
+// The namespace the low-level calls are counted on: the library behind
+// keeps their entries there (the mock and the shared store do).
+inline constexpr const char* kLowLevelNamespace = "ll";
 
 // What a read reported for an item. A get or get-into reports an empty value
 // as it reports nothing: Nothing, which is a hit when the key is known with
@@ -60,6 +66,28 @@ struct ReadItem {
     const char* key;  // null: the item reads no key and is not counted
     Seen seen;
 };
+
+// What a get or get-into item reported, as the cache mode sees it: its
+// status (a get's callback: the value's length; get-into's: the same, or
+// -ENOSPC with the length of a value too large for its buffer), and
+// whether the item has a filter. The interposer and a recording's reader
+// both decide with it.
+constexpr Seen seen_by_get(std::int32_t status, std::uint64_t length, bool filtered) noexcept {
+    if (status > 0 || (status < 0 && length > 0)) {
+        return Seen::Found;
+    }
+    return status == 0 && !filtered ? Seen::Nothing : Seen::NotFound;
+}
+// A query record's status text: "ok" found the key.
+constexpr Seen seen_by_query(std::string_view status) noexcept {
+    return status == "ok" ? Seen::Found : Seen::NotFound;
+}
+// The same of a record's field (a text with a NUL within its width).
+template <std::size_t N>
+constexpr Seen seen_by_query(const char (&field)[N]) noexcept {
+    static_assert(N >= 3);
+    return field[0] == 'o' && field[1] == 'k' && field[2] == '\0' ? Seen::Found : Seen::NotFound;
+}
 
 struct Victim {
     std::string key;
@@ -89,8 +117,15 @@ public:
     using Id = Cache::Id;
     // The number of a key, or Cache::kNone.
     Id find(std::string_view key) const noexcept;
+    // The numbers of a batch's keys: their slots and names fetched ahead,
+    // so that the batch's lookups wait for memory together, not in turn.
+    // With `hashes`, each key's hash too, for intern().
+    void find_all(std::span<const std::string_view> keys, std::span<Id> out,
+                  std::uint64_t* hashes = nullptr) const noexcept;
     // The number of a key, given one if it has none.
     Id intern(std::string_view key);
+    // The same, for a key whose hash find_all() gave.
+    Id intern(std::string_view key, std::uint64_t hash);
     void release(Id id) noexcept;
     void clear() noexcept;
     const std::string& name(Id id) const noexcept { return names_[id].text; }
@@ -115,7 +150,11 @@ private:
 
 class Engine {
 public:
-    explicit Engine(std::uint64_t seed = 1) : seed_(seed) {}
+    explicit Engine(std::uint64_t seed = 1) : on_(own_on_), seed_(seed) {}
+    // An engine whose on-flag is `flag` (the process's: process_on()).
+    Engine(std::uint64_t seed, std::atomic<bool>& flag) : on_(flag), seed_(seed) {}
+    Engine(const Engine&) = delete;
+    Engine& operator=(const Engine&) = delete;
 
     bool on() const noexcept { return on_.load(std::memory_order_relaxed); }
     // Applies a spec (`off` turns the mode off and forgets every entry; the
@@ -181,17 +220,28 @@ private:
     static void forget_all(Space& space) noexcept;
 
     mutable std::mutex lock_;
-    std::atomic<bool> on_{false};
+    std::atomic<bool> own_on_{false};
+    std::atomic<bool>& on_;
     Spec spec_;
     std::uint64_t seed_;
     std::uint64_t next_handle_ = 1;
     std::unordered_map<const void*, Handle> handles_;
-    std::vector<Record> retired_;      // of destroyed handles
-    std::vector<std::string> warned_;  // unknown policies already reported
+    std::vector<Record> retired_;         // of destroyed handles
+    std::vector<std::string> warned_;     // unknown policies already reported
+    std::vector<Cache::Victim> evicted_;  // stored()'s, under the lock
 };
 
 // The process's engine; never destroyed, so calls at exit still find it.
 Engine& engine();
+// Whether the process's engine was ever made (a program that never used
+// the mode has none, and nothing to report at exit).
+bool engine_in_use() noexcept;
+// Whether it is on: a relaxed load of its flag, the one thing every call of
+// the interposer looks at while the mode is off.
+inline constinit std::atomic<bool> process_flag{false};
+inline bool process_on() noexcept {
+    return process_flag.load(std::memory_order_relaxed);
+}
 
 // The report of VELKFAULT_CACHE_REPORT: {"namespaces": [{"handle": "h1",
 // "ns": ..., "capacity": N, "policy": ..., "hits": N, "misses": N,
@@ -207,9 +257,10 @@ void append_json_string(std::string& out, std::string_view text);
 // At load: VELKFAULT_SEED, then VELKFAULT_CACHE (unset or empty: off). The
 // problem to print before exiting with status 2, or empty.
 std::string from_environment();
-// At exit: the report into VELKFAULT_CACHE_REPORT when it names a file, and
-// with `table` the table on stderr. Returns a line to print when the report
-// could not be written, or empty.
+// At exit, when the mode saw a namespace: the report into
+// VELKFAULT_CACHE_REPORT when it names a file, and with `table` the table
+// on stderr. Returns a line to print when the report could not be
+// written, or empty.
 std::string report_at_exit(bool table);
 
 }  // namespace velkfault::cache

@@ -1,20 +1,29 @@
 // SPDX-License-Identifier: MIT
 // The 28 velk_ functions: each counts itself, waits its delay, then goes
 // through the fault layer (layer.hpp), which answers it as planned or
-// hands it on to the next definition; and, when the journal is on, writes
-// its line (journal/calls.hpp says what it holds).
+// hands it on to the next definition; with the cache mode on, tells it what
+// the call did (cache_calls.hpp), and removes a put's victims; and, when the
+// journal is on, writes its line (journal/calls.hpp says what it holds).
+#include <pthread.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <tuple>
 #include <type_traits>
+#include <vector>
 
+#include "faults/cache_calls.hpp"
+#include "faults/cache_engine.hpp"
 #include "faults/layer.hpp"
 #include "faults/plan.hpp"
 #include "faults/registry.hpp"
@@ -142,12 +151,104 @@ void record_nothing(const journal::Call& call, const Decision& decision, Args...
     }
 }
 
+// The functions whose answers the cache mode learns from; every other call
+// passes it by without a look.
+constexpr bool cache_learns(Fn fn) {
+    return fn == kCreateNamespace || fn == kUpdateNamespace || fn == kDeleteNamespace ||
+           fn == kBatchGetInto || fn == kLlBatchGetInto || fn == kBatchQuery || fn == kLlBatchQuery;
+}
+
+// The namespace a batch call works on: its argument, or the low-level
+// calls' own.
+template <Fn F, class First, class Second, class... Rest>
+const char* namespace_of(First, Second second, Rest...) {
+    if constexpr (F == kLlBatchPut || F == kLlBatchGet || F == kLlBatchGetInto || F == kLlBatchDelete ||
+                  F == kLlBatchQuery) {
+        return cache_calls::kLowLevelNamespace;
+    } else {
+        return second;
+    }
+}
+
+// What a call that succeeded tells the cache mode: a namespace's declared
+// settings, that it is gone, what each item of a read found.
+template <Fn F, class Result, class... Args>
+void learn(Result rc, Args... args) {
+    namespace cc = cache_calls;
+    const auto a = std::tie(args...);
+    if constexpr (F == kCreateNamespace || F == kUpdateNamespace) {
+        const velk_namespace_options_t* options = std::get<2>(a);
+        if (rc == VELK_OK && (options != nullptr || F == kCreateNamespace)) {
+            const std::string warning = cache::engine().declared(
+                std::get<0>(a), std::get<1>(a), options != nullptr ? options->capacity_bytes : 0,
+                options != nullptr ? options->eviction_policy : nullptr, F == kCreateNamespace);
+            if (!warning.empty()) {
+                std::fprintf(stderr, "%s\n", warning.c_str());
+            }
+        }
+    } else if constexpr (F == kDeleteNamespace) {
+        if (rc == VELK_OK) {
+            cache::engine().namespace_deleted(std::get<0>(a), std::get<1>(a));
+        }
+    } else if constexpr (F == kBatchGetInto) {
+        if (rc == VELK_OK) {
+            const velk_get_item_t* items = std::get<2>(a);
+            const std::int32_t* statuses = std::get<6>(a);
+            const std::uint64_t* lens = std::get<7>(a);
+            cc::read(std::get<0>(a), std::get<1>(a), static_cast<std::size_t>(std::get<3>(a)),
+                     [&](std::size_t i) {
+                         return cache::ReadItem{
+                             items[i].key, cache::seen_by_get(statuses[i], lens[i], cc::filtered(items[i]))};
+                     });
+        }
+    } else if constexpr (F == kLlBatchGetInto) {
+        if (rc == VELK_OK) {
+            const char* const* keys = std::get<1>(a);
+            const std::int32_t* statuses = std::get<5>(a);
+            const std::uint64_t* lens = std::get<6>(a);
+            cc::read(std::get<0>(a), cc::kLowLevelNamespace, static_cast<std::size_t>(std::get<2>(a)),
+                     [&](std::size_t i) {
+                         return cache::ReadItem{keys[i], cache::seen_by_get(statuses[i], lens[i], false)};
+                     });
+        }
+    } else if constexpr (F == kBatchQuery || F == kLlBatchQuery) {
+        // A query fills as many records as it returns, one per key in order.
+        constexpr bool flat = F == kLlBatchQuery;
+        const char* ns = namespace_of<F>(args...);
+        const char* const* keys = std::get<(flat ? 1 : 2)>(a);
+        const std::int32_t count = std::get<(flat ? 2 : 3)>(a);
+        const velk_query_result_t* results = std::get<(flat ? 3 : 5)>(a);
+        if (rc > 0) {
+            cc::read(std::get<0>(a), ns, static_cast<std::size_t>(rc < count ? rc : count),
+                     [&](std::size_t i) {
+                         return cache::ReadItem{keys[i], cache::seen_by_query(results[i].status)};
+                     });
+        }
+    }
+}
+
+// The cache mode's work on a call never fails it: without memory for it,
+// the call goes on unseen.
+template <class Body>
+void unless_out_of_memory(Body&& body) noexcept {
+    try {
+        body();
+    } catch (const std::bad_alloc&) {
+    }
+}
+
 // A function whose failure is a status code.
 template <Fn F, class Result, class... Args>
 Result status_call(const void* caller, Args... args) {
     const journal::Call call(F);
     const Decision decision = enter(F, -1);
+    const cache_calls::Observed observed;
     const Result result = layer::answer<Result>(decision, onward<F, Result(Args...)>(caller), args...);
+    if constexpr (cache_learns(F)) {
+        if (observed && decision.kind != Decision::FailCall) {
+            unless_out_of_memory([&] { learn<F>(result, args...); });
+        }
+    }
     record<F>(call, decision, {}, result, args...);
     return result;
 }
@@ -157,7 +258,13 @@ template <Fn F, class Config>
 velk_client* create_call(const void* caller, Config config) {
     const journal::Call call(F);
     const Decision decision = enter(F, -1);
+    const cache_calls::Observed observed;
     velk_client* client = layer::create(decision, onward<F, velk_client*(Config)>(caller), config);
+    if (observed && client != nullptr) {
+        const int saved = errno;
+        unless_out_of_memory([&] { cache::engine().created(client); });
+        errno = saved;
+    }
     record<F>(call, decision, {}, client, config);
     return client;
 }
@@ -172,16 +279,23 @@ Result plain_call(const void* caller, Args... args) {
     if constexpr (F == kMetricsCtxReset) {
         go_on(args...);
         record_nothing<F>(call, decision, args...);  // what the reset left
+    } else if constexpr (F == kClientDestroy || F == kLlClientDestroy) {
+        // Written first: the handle's name holds only until the call
+        // releases it; and what the cache mode knew of it goes with it.
+        record_nothing<F>(call, decision, args...);
+        const cache_calls::Observed observed;
+        if (observed) {
+            unless_out_of_memory([&] { cache::engine().destroyed(args...); });
+        }
+        go_on(args...);
+        if (call.active()) {
+            journal::forget_handle(args...);
+        }
     } else if constexpr (std::is_void_v<Result>) {
-        // Written first: the names of the handle or the results hold only
-        // until the call releases them.
+        // Written first: the names of the results hold only until the call
+        // releases them.
         record_nothing<F>(call, decision, args...);
         go_on(args...);
-        if constexpr (F == kClientDestroy || F == kLlClientDestroy) {
-            if (call.active()) {
-                journal::forget_handle(args...);
-            }
-        }
     } else {
         const Result result = go_on(args...);
         record<F>(call, decision, {}, result, args...);
@@ -189,12 +303,19 @@ Result plain_call(const void* caller, Args... args) {
     }
 }
 
-// A get's callback, seen by the journal on its way to the program's.
+// A get's callback, seen by the journal and the cache mode on its way to
+// the program's: what it is lent is what each item found.
 struct CallbackLog {
     velk_get_callback_t callback;
     void* user_data;
     bool logging;
     journal::Json calls;
+    // The cache mode's: the get's handle, namespace and items (or keys).
+    bool counting = false;
+    const void* client = nullptr;
+    const char* ns = nullptr;
+    const velk_get_item_t* items = nullptr;
+    const char* const* keys = nullptr;
 
     [[nodiscard]] bool called() const noexcept { return logging; }
     [[nodiscard]] std::string_view json() const noexcept { return calls.text; }
@@ -203,35 +324,60 @@ struct CallbackLog {
 extern "C" int journal_callback(int32_t count, const void* const* values, const uint64_t* lens,
                                 const int32_t* statuses, void* data) {
     auto* log = static_cast<CallbackLog*>(data);
-    try {
-        journal::Writer writer(log->calls, journal::values());
-        log->calls.open_object();
-        journal::callback_call(writer, count, values, lens, statuses);
-        log->calls.close_object();
-    } catch (const std::bad_alloc&) {
+    if (log->logging) {
+        try {
+            journal::Writer writer(log->calls, journal::values());
+            log->calls.open_object();
+            journal::callback_call(writer, count, values, lens, statuses);
+            log->calls.close_object();
+        } catch (const std::bad_alloc&) {
+        }
     }
-    const journal::ProgramCode program;  // the callback's own calls are the program's
+    if (log->counting && count > 0) {
+        unless_out_of_memory([&] {
+            cache_calls::read(log->client, log->ns, static_cast<std::size_t>(count), [&](std::size_t i) {
+                const bool filtered = log->items != nullptr && cache_calls::filtered(log->items[i]);
+                return cache::ReadItem{log->items != nullptr ? log->items[i].key : log->keys[i],
+                                       cache::seen_by_get(statuses[i], lens[i], filtered)};
+            });
+        });
+    }
+    // The callback's own calls are the program's.
+    const journal::ProgramCode program;
+    const cache_calls::ProgramCode own;
     return log->callback(count, values, lens, statuses, log->user_data);
 }
 
-// A get: the callback goes through the journal, which sees what it is lent.
+// A get: the callback goes through the journal and the cache mode, which
+// see what it is lent.
 template <Fn F, class Signature, class... Rest>
 int32_t get_call(const void* caller, velk_client* client, Rest... rest) {
     const journal::Call call(F);
     const Decision decision = enter(F, -1);
+    const cache_calls::Observed observed;
     // The callback and its data sit at the same places in both gets.
     auto arguments = std::make_tuple(client, rest...);
     constexpr std::size_t kCallback = F == kBatchGet ? 4 : 3;
     const velk_get_callback_t callback = std::get<kCallback>(arguments);
-    CallbackLog log{callback,
-                    std::get<kCallback + 1>(arguments),
-                    call.active() && callback != nullptr && decision.kind != Decision::FailCall,
-                    {}};
+    const bool answered = callback != nullptr && decision.kind != Decision::FailCall;
+    CallbackLog log{callback, std::get<kCallback + 1>(arguments), call.active() && answered, {}};
+    if (observed && answered) {
+        log.counting = true;
+        log.client = client;
+        if constexpr (F == kBatchGet) {
+            log.items = std::get<2>(arguments);
+        } else {
+            log.keys = std::get<1>(arguments);
+        }
+        log.ns = std::apply([](auto... a) { return namespace_of<F>(a...); }, arguments);
+    }
     auto handed = arguments;
-    if (log.logging) {
-        log.calls.open_array();
+    if (log.logging || log.counting) {
         std::get<kCallback>(handed) = journal_callback;
         std::get<kCallback + 1>(handed) = &log;
+    }
+    if (log.logging) {
+        log.calls.open_array();
     }
     const int32_t rc = std::apply(
         [&](auto... a) { return layer::answer<int32_t>(decision, onward<F, Signature>(caller), a...); },
@@ -252,18 +398,149 @@ int32_t get_call(const void* caller, velk_client* client, Rest... rest) {
     return rc;
 }
 
+// The cache mode's removal of a put's victims: one call of the next
+// library's velk_batch_delete_items, made within the put and journaled as
+// such. A victim it did not remove is known again.
+void evict(const void* caller, velk_client* client, const char* ns,
+           std::vector<cache::Victim>& victims) noexcept {
+    const int saved = errno;
+    bool made = false;
+    try {
+        journal::Call call(kBatchDeleteItems);
+        call.mark_evicted();
+        const auto n = static_cast<std::int32_t>(
+            std::min<std::size_t>(victims.size(), static_cast<std::size_t>(INT32_MAX)));
+        cache_calls::Scratch<velk_delete_item_t> items(static_cast<std::size_t>(n));
+        // (Result records are a quarter of a KiB each: on the heap, not on a
+        // stack that may be a small thread's.)
+        std::vector<velk_delete_result_t> results(static_cast<std::size_t>(n), velk_delete_result_t{});
+        for (std::size_t i = 0; i < items.size(); ++i) {
+            items[i] = velk_delete_item_t{victims[i].key.c_str(), 0, 0};
+        }
+        using Next = int32_t(velk_client*, const char*, const velk_delete_item_t*, int32_t,
+                             velk_delete_result_t*, int32_t, const void*);
+        const int32_t rc =
+            onward<kBatchDeleteItems, Next>(caller)(client, ns, items.data(), n, results.data(), n, nullptr);
+        made = true;
+        record<kBatchDeleteItems>(call, Decision{}, {}, rc, client, ns,
+                                  static_cast<const velk_delete_item_t*>(items.data()), n, results.data(), n,
+                                  static_cast<const void*>(nullptr));
+        std::vector<cache::Victim> kept;
+        for (std::size_t i = 0; i < victims.size(); ++i) {
+            const std::int32_t status = i < results.size() ? results[i].status : VELK_ERR_INVALID_ARGUMENT;
+            if (rc != VELK_OK || (status != VELK_OK && status != VELK_ERR_NOT_FOUND)) {
+                kept.push_back(std::move(victims[i]));
+            }
+        }
+        if (!kept.empty()) {
+            cache::engine().restore(client, ns, kept);
+        }
+    } catch (const std::bad_alloc&) {
+        if (!made) {
+            unless_out_of_memory([&] { cache::engine().restore(client, ns, victims); });
+        }
+    }
+    errno = saved;
+}
+
+// A put the cache mode sees: the items it refuses are kept from the library
+// beside the one a plan drops; when it returns, what it stored is known and
+// its victims go, before it returns itself.
+template <Fn F, class Signature, class Run, class... Args>
+int32_t cached_put(const void* caller, const journal::Call& call, const Decision& decision,
+                   std::span<const Drop> plan, std::int32_t droppable, Run&& run, Args... args) {
+    constexpr bool flat = F == kLlBatchPut;
+    const auto a = std::tie(args...);
+    velk_client* client = std::get<0>(a);
+    const char* ns = namespace_of<F>(args...);
+    const auto* items = std::get<(flat ? 1 : 2)>(a);
+    velk_put_result_t* results = std::get<(flat ? 3 : 4)>(a);
+    const auto n = static_cast<std::size_t>(droppable);
+    std::vector<Drop> drops;
+    std::optional<cache_calls::Scratch<cache::Fate>> fates;
+    std::optional<cache_calls::Scratch<std::uint64_t>> sizes;
+    try {
+        fates.emplace(n);
+        sizes.emplace(n);
+        cache_calls::refusals(client, ns, items, plan, fates->span(), sizes->span(), drops);
+    } catch (const std::bad_alloc&) {
+        fates.reset();
+    }
+    if (!fates) {
+        const int32_t rc = run(decision, plan, onward<F, Signature>(caller), args...);
+        record<F>(call, decision, plan, rc, args...);
+        return rc;
+    }
+    const std::span<const Drop> handed = drops.empty() ? plan : std::span<const Drop>(drops);
+    const int32_t rc = run(decision, handed, onward<F, Signature>(caller), args...);
+    if (taken(rc)) {
+        std::vector<cache::Victim> victims;
+        const int saved = errno;
+        unless_out_of_memory([&] {
+            victims = cache_calls::stored(client, ns, items, results, rc, fates->span(), sizes->span());
+        });
+        errno = saved;
+        if (!victims.empty()) {
+            evict(caller, client, ns, victims);
+        }
+    }
+    record<F>(call, decision, handed, rc, args...);
+    return rc;
+}
+
+// What a delete that succeeded removed: the cache mode forgets it.
+template <Fn F, class... Args>
+void forget_deleted(std::span<const Drop> drops, Args... args) {
+    const auto a = std::tie(args...);
+    const void* client = std::get<0>(a);
+    if constexpr (F == kBatchDeleteItems) {
+        const velk_delete_item_t* items = std::get<2>(a);
+        const velk_delete_result_t* results = std::get<4>(a);
+        cache_calls::deleted(
+            client, std::get<1>(a), static_cast<std::size_t>(std::get<3>(a)), drops,
+            [&](std::size_t i) { return results[i].status == VELK_OK ? items[i].key : nullptr; });
+    } else {
+        constexpr bool flat = F == kLlBatchDelete;
+        const char* ns = namespace_of<F>(args...);
+        const char* const* keys = std::get<(flat ? 1 : 2)>(a);
+        const std::int32_t* statuses = std::get<(flat ? 3 : 5)>(a);
+        cache_calls::deleted(client, ns, static_cast<std::size_t>(std::get<(flat ? 2 : 3)>(a)), drops,
+                             [&](std::size_t i) { return statuses[i] == VELK_OK ? keys[i] : nullptr; });
+    }
+}
+
 // A batch whose items a rule may drop: `run` is the layer's function for it.
 template <Fn F, class Signature, class Run, class... Args>
 int32_t item_call(const void* caller, bool arguments_ok, int32_t count, int32_t capacity, Run&& run,
                   Args... args) {
     const journal::Call call(F);
-    const Decision decision = enter(F, layer::droppable(arguments_ok, count, capacity));
+    const std::int32_t droppable = layer::droppable(arguments_ok, count, capacity);
+    const Decision decision = enter(F, droppable);
     Drop storage{};
     const std::span<const Drop> drops = layer::drops_of(decision, storage);
+    const cache_calls::Observed observed;
+    const bool seen = observed && decision.kind != Decision::FailCall;
+    if constexpr (F == kBatchPut || F == kLlBatchPut) {
+        // A put the library refuses for its arguments (the only kind no
+        // item can be dropped from) does nothing the cache mode would see.
+        if (seen && droppable > 0) {
+            return cached_put<F, Signature>(caller, call, decision, drops, droppable, run, args...);
+        }
+    }
     const int32_t rc = run(decision, drops, onward<F, Signature>(caller), args...);
+    if constexpr (F == kBatchDeleteItems || F == kBatchDelete || F == kLlBatchDelete) {
+        if (seen && rc == VELK_OK) {
+            const int saved = errno;
+            unless_out_of_memory([&] { forget_deleted<F>(drops, args...); });
+            errno = saved;
+        }
+    }
     record<F>(call, decision, drops, rc, args...);
     return rc;
 }
+
+// velkfault-run --cache's table at exit (VELKFAULT_CACHE_TABLE).
+bool cache_table = false;
 
 // Read once, when the library is loaded: a journal asked for and not to be
 // had, or a plan that cannot be followed, stops the program before it
@@ -279,12 +556,35 @@ __attribute__((constructor)) void read_environment_at_load() {
             problem = "VELKFAULT " + problem;  // GCOVR_EXCL_LINE
         }
     }
+    if (problem.empty()) {
+        problem = cache::from_environment();
+    }
+    const char* table = std::getenv("VELKFAULT_CACHE_TABLE");
+    cache_table = table != nullptr && *table != '\0' && std::strcmp(table, "0") != 0;
     if (!problem.empty()) {  // GCOVR_EXCL_START
         std::fprintf(stderr, "libvelkfault: %s\n", problem.c_str());
         std::fflush(stderr);
         _exit(2);
     }  // GCOVR_EXCL_STOP
     errno = saved;
+}
+
+// At exit (and when the library is unloaded): the cache mode's report and
+// table, when asked for.
+__attribute__((destructor)) void report_cache_at_exit() {
+    if (!cache::engine_in_use()) {
+        return;  // the mode was never asked for
+    }
+    const std::string problem = [] {
+        try {
+            return cache::report_at_exit(cache_table);
+        } catch (const std::bad_alloc&) {
+            return std::string("libvelkfault: VELKFAULT_CACHE_REPORT: out of memory");
+        }
+    }();
+    if (!problem.empty()) {
+        std::fprintf(stderr, "%s\n", problem.c_str());
+    }
 }
 
 }  // namespace

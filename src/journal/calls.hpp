@@ -46,32 +46,35 @@ struct PutReads {
 };
 
 // The test every library of this interface makes of a put item, in its
-// order, reading only what it reads itself.
+// order, reading only what it reads itself: -1 when the item passes, else
+// how many of its parts' lengths and pointers the test read before it
+// refused the item.
 template <class Length>
-PutReads put_reads(const char* key, const void* const* parts, const Length* lens, std::int32_t part_count,
-                   std::int32_t metadata_count) {
-    PutReads reads;
-    reads.parts_read = part_count;
-    const auto refused = [&](std::int32_t parts_read) {
-        reads.key_text = false;
-        reads.part_arrays = parts_read > 0;
-        reads.parts_read = parts_read;
-        reads.value = false;
-        reads.metadata = false;
-        return reads;
-    };
+constexpr std::int32_t put_refused_after(const char* key, const void* const* parts, const Length* lens,
+                                         std::int32_t part_count, std::int32_t metadata_count) noexcept {
     if (key == nullptr || part_count < 0 || metadata_count < 0) {
-        return refused(0);
+        return 0;
     }
     if (part_count > 0 && (parts == nullptr || lens == nullptr)) {
-        return refused(0);
+        return 0;
     }
     for (std::int32_t j = 0; j < part_count; ++j) {
         if (lens[j] != 0 && parts[j] == nullptr) {
-            return refused(j + 1);
+            return j + 1;
         }
     }
-    return reads;
+    return -1;
+}
+
+// What that test reads of a put item.
+template <class Length>
+PutReads put_reads(const char* key, const void* const* parts, const Length* lens, std::int32_t part_count,
+                   std::int32_t metadata_count) {
+    const std::int32_t refused = put_refused_after(key, parts, lens, part_count, metadata_count);
+    if (refused < 0) {
+        return PutReads{true, true, part_count, true, true};
+    }
+    return PutReads{false, refused > 0, refused, false, false};
 }
 
 // How the library reads a list of pairs: the metadata of a put item reads

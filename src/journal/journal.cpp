@@ -20,6 +20,7 @@
 #include <cstring>
 #include <mutex>
 #include <unordered_map>
+#include <utility>
 
 namespace velkfault::journal {
 namespace {
@@ -287,7 +288,10 @@ void after_fork_in_child() {
     if (parent != 0) {
         for (auto& [address, name] : handles) {
             if (name.find('/') == std::string::npos) {
-                name.insert(0, std::to_string(parent) + "/");
+                std::string inherited = std::to_string(parent);
+                inherited += '/';
+                inherited += name;
+                name = std::move(inherited);
             }
         }
     }
@@ -486,13 +490,20 @@ void Call::begin_line(Json& json, std::string_view handle, const Decision& decis
     } else {
         json.null();
     }
-    // The plan's effect, for people ("fault") and for the replay ("plan").
+    if (evicted_) {
+        json.key("evicted");
+        json.boolean(true);
+    }
+    // The plan's effect, for people ("fault") and for the replay ("plan"),
+    // with the items the cache mode refused.
+    const bool plan_drops = decision.kind == Decision::FailItem;
+    const bool refused = drops.size() > (plan_drops ? 1U : 0U);
     std::string fault;
     if (decision.kind == Decision::FailCall) {
         fault = "failed";
-    } else if (!drops.empty()) {
+    } else if (plan_drops) {
         fault = "item ";
-        fault += std::to_string(drops.front().item);
+        fault += std::to_string(decision.item);
     }
     if (decision.delay_us != 0) {
         fault += fault.empty() ? "delayed" : ", delayed";
@@ -504,7 +515,7 @@ void Call::begin_line(Json& json, std::string_view handle, const Decision& decis
         json.bytes(fault);
     }
     json.key("plan");
-    if (decision.kind == Decision::Pass && decision.delay_us == 0) {
+    if (decision.kind == Decision::Pass && decision.delay_us == 0 && !refused) {
         json.null();
     } else {
         json.open_object();
@@ -520,6 +531,16 @@ void Call::begin_line(Json& json, std::string_view handle, const Decision& decis
         if (decision.delay_us != 0) {
             json.key("delay_us");
             json.unsigned_number(decision.delay_us);
+        }
+        if (refused) {
+            json.key("refused");
+            json.open_array();
+            for (const Drop& drop : drops) {
+                if (!plan_drops || drop.item != decision.item) {
+                    json.number(drop.item);
+                }
+            }
+            json.close_array();
         }
         json.close_object();
     }

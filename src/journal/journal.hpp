@@ -62,7 +62,13 @@ public:
     [[nodiscard]] std::uint64_t seq() const noexcept { return seq_; }
     // errno when the call began: a create that leaves it alone says so.
     [[nodiscard]] int errno_before() const noexcept { return errno_before_; }
-    // The line's beginning, everything before "args", into `json`.
+    // The call is the cache mode's removal of a put's victims, made within
+    // the put: its line says so ("evicted": true after "within").
+    void mark_evicted() noexcept { evicted_ = true; }
+    // The line's beginning, everything before "args", into `json`. `drops`
+    // are the items the fault layer kept from the library, by item: the
+    // plan's (decision.item, for a per-item rule) and the cache mode's
+    // refusals, which the plan member lists as "refused".
     void begin_line(Json& json, std::string_view handle, const Decision& decision,
                     std::span<const Drop> drops) const;
 
@@ -71,6 +77,7 @@ private:
     bool active_ = false;
     bool outermost_ = false;
     bool overlapped_ = false;
+    bool evicted_ = false;
     std::uint64_t seq_ = 0;
     std::uint64_t within_ = 0;
     std::uint64_t start_ns_ = 0;

@@ -155,16 +155,33 @@ void frame(std::string& out, const Curve& curve, const Axis& axis) {
         kBottom - kTop, "\" fill=\"none\" stroke=\"#444444\"/>\n");
     put(out, "<text x=\"", (kLeft + kRight) / 2, "\" y=\"", kBottom + 45,
         "\" text-anchor=\"middle\">capacity (log scale)");
-    if (curve.exact_from > 1) {
+    const bool lru = std::any_of(curve.points.begin(), curve.points.end(),
+                                 [](const Point& point) { return point.policy == Policy::Lru; });
+    if (lru && curve.exact_from > 1) {
         put(out, ", lru exact from ", byte_label(curve.exact_from));
     }
     put(out, "</text>\n");
-    for (const std::uint64_t declared : curve.declared) {
-        const double x = axis.x(declared);
-        put(out, "<line x1=\"", x, "\" y1=\"", kTop, "\" x2=\"", x, "\" y2=\"", kBottom,
-            "\" stroke=\"#888888\" stroke-width=\"1.5\" stroke-dasharray=\"6 4\"/>\n");
-        put(out, "<text x=\"", x, "\" y=\"", kTop - 6, "\" text-anchor=\"middle\" fill=\"#555555\">declared ",
-            byte_label(declared), "</text>\n");
+    // Declared capacities close together share one label, which stays
+    // inside the chart's width.
+    constexpr double kLabelRoom = 110;
+    for (std::size_t first = 0; first < curve.declared.size();) {
+        const double x = axis.x(curve.declared[first]);
+        std::string label = "declared " + byte_label(curve.declared[first]);
+        std::size_t next = first + 1;
+        for (; next < curve.declared.size() && axis.x(curve.declared[next]) - x < kLabelRoom; ++next) {
+            label += ", " + byte_label(curve.declared[next]);
+        }
+        for (std::size_t i = first; i < next; ++i) {
+            const double at = axis.x(curve.declared[i]);
+            put(out, "<line x1=\"", at, "\" y1=\"", kTop, "\" x2=\"", at, "\" y2=\"", kBottom,
+                "\" stroke=\"#888888\" stroke-width=\"1.5\" stroke-dasharray=\"6 4\"/>\n");
+        }
+        const char* anchor = x > kRight - kLabelRoom      ? "end"
+                             : x < kLeft + kLabelRoom / 2 ? "start"
+                                                          : "middle";
+        put(out, "<text x=\"", x, "\" y=\"", kTop - 6, "\" text-anchor=\"", anchor, "\" fill=\"#555555\">",
+            escaped(label), "</text>\n");
+        first = next;
     }
 }
 

@@ -4,6 +4,7 @@
 // library reads them.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <span>
@@ -226,12 +227,9 @@ public:
         if (!read_arrays_) {
             return false;
         }
-        for (const Drop& drop : dropped_) {
-            if (drop.item == i) {
-                return false;
-            }
-        }
-        return true;
+        // Sorted by item: the cache mode may refuse many of a large put.
+        return !std::binary_search(dropped_.begin(), dropped_.end(), Drop{i, 0},
+                                   [](const Drop& a, const Drop& b) { return a.item < b.item; });
     }
 
     template <class Length>

@@ -15,6 +15,8 @@
 #include <limits>
 #include <utility>
 
+#include "velkmock.h"
+
 namespace velkjournal {
 namespace {
 
@@ -403,6 +405,12 @@ public:
         }
         return bytes;
     }
+    bool boolean(od::value value, const char* name) {
+        expected_ = "true or false";
+        bool out = false;
+        check(value.get_bool().get(out), name);
+        return out;
+    }
     bool is_null(od::value value, const char* name) {
         bool null = false;
         check(value.is_null().get(null), name);
@@ -536,6 +544,8 @@ void Journal::index(const std::string& path) {
                     if (!reader.is_null(value, "within")) {
                         call.within = reader.integer<std::uint64_t>(value, "within");
                     }
+                } else if (key == "evicted") {
+                    call.evicted = reader.boolean(value, "evicted");
                 } else if (key == "program") {
                     if (!reader.is_null(value, "program")) {
                         process.program = reader.text(value, "program");
@@ -611,6 +621,9 @@ void Journal::index(const std::string& path) {
                 reader.refuse(name, "missing");
             }
         }
+        if (call.evicted && call.within == 0) {
+            reader.refuse("evicted", "the cache mode evicts within a put, and this call is within none");
+        }
         if (call.within != 0 && call.within >= call.seq) {
             reader.refuse("within", "a call can only be made within one that began before it");
         }
@@ -648,7 +661,13 @@ void Journal::index(const std::string& path) {
             }
             depth[i] = depth[static_cast<std::size_t>(outer)] + 1;
             if (depth[i] > kDeepest) {
-                reader.refuse(Where{&top, "within"}, cat("calls nested more than ", kDeepest) + " deep");
+                reader.refuse(Where{&top, "within"}, cat("calls nested more than ", kDeepest, " deep"));
+            }
+            const velkfault::Fn put = calls_[static_cast<std::size_t>(outer)].fn;
+            if (call.evicted && (call.fn != velkfault::kBatchDeleteItems ||
+                                 (put != velkfault::kBatchPut && put != velkfault::kLlBatchPut))) {
+                reader.refuse(Where{&top, "evicted"},
+                              "the cache mode evicts with velk_batch_delete_items, within a put");
             }
             calls_[static_cast<std::size_t>(outer)].inner.push_back(i);
         }
@@ -669,6 +688,43 @@ element Journal::parse(const CallLine& call) {
     }
     return line;
 }
+
+namespace {
+
+// The items the cache mode kept from a put, in order, merged with the one
+// the plan dropped.
+void refused_items(const LineReader& reader, element list, const Where& at, velkfault::Fn fn, Planned& out) {
+    if (fn != velkfault::kBatchPut && fn != velkfault::kLlBatchPut) {
+        reader.refuse(at, std::string("the cache mode refuses items of puts, not of ") +
+                              velkfault::kFunctions[fn].name);
+    }
+    if (out.decision.kind == velkfault::Decision::FailCall) {
+        reader.refuse(at, "a call the plan answered was given no items to refuse");
+    }
+    simdjson::dom::array items;
+    if (list.get_array().get(items) != simdjson::SUCCESS) {
+        reader.refuse(at, "expected an array of items");
+    }
+    std::vector<velkfault::Drop> refused;
+    std::int64_t index = 0;
+    for (const element item : items) {
+        const Where here{&at, nullptr, index++};
+        const auto number = reader.integer<std::int32_t>(item, here);
+        if (number < 0 || (!refused.empty() && number <= refused.back().item)) {
+            reader.refuse(here, "the refused items are distinct indexes, in order");
+        }
+        if (out.dropped() && number == out.drops.front().item) {
+            reader.refuse(here, cat("item ", number) + " is the one the plan dropped");
+        }
+        refused.push_back(velkfault::Drop{number, VELK_ERR_NO_MEMORY});
+    }
+    std::vector<velkfault::Drop> merged(out.drops.size() + refused.size());
+    std::merge(out.drops.begin(), out.drops.end(), refused.begin(), refused.end(), merged.begin(),
+               [](const velkfault::Drop& a, const velkfault::Drop& b) { return a.item < b.item; });
+    out.drops = std::move(merged);
+}
+
+}  // namespace
 
 Planned planned(const LineReader& reader, element line, velkfault::Fn fn) {
     using velkfault::Decision;
@@ -705,8 +761,10 @@ Planned planned(const LineReader& reader, element line, velkfault::Fn fn) {
         if (out.decision.item < 0) {
             reader.refuse(Where{&at, "item"}, "an item's index is not negative");
         }
-        out.drop = velkfault::Drop{out.decision.item, out.decision.code};
-        out.dropped = true;
+        out.drops.push_back(velkfault::Drop{out.decision.item, out.decision.code});
+    }
+    if (LineReader::find(plan, "refused", member)) {
+        refused_items(reader, member, Where{&at, "refused"}, fn, out);
     }
     return out;
 }

@@ -145,6 +145,7 @@ struct CallLine {
     std::uint32_t process = 0;
     std::uint32_t thread = 0;
     std::uint64_t within = 0;  // 0: the program's own call
+    bool evicted = false;      // the cache mode's removal of the victims of the put it is within
     std::uint64_t start_us = 0;
     std::uint64_t duration_us = 0;
     std::string handle;
@@ -187,12 +188,14 @@ private:
     simdjson::dom::parser parser_;
 };
 
-// The decision a line's "plan" records, and the items it dropped; refused
-// when the line's plan is not one the call can have been given.
+// The decision a line's "plan" records, and the items the fault layer kept
+// from the library: the plan's dropped one and the cache mode's refusals
+// ("refused", status VELK_ERR_NO_MEMORY), by item. Refused when the line's
+// plan is not one the call can have been given.
 struct Planned {
     velkfault::Decision decision;
-    velkfault::Drop drop{};
-    bool dropped = false;
+    std::vector<velkfault::Drop> drops;
+    [[nodiscard]] bool dropped() const noexcept { return !drops.empty(); }
 };
 Planned planned(const LineReader& reader, element line, velkfault::Fn fn);
 

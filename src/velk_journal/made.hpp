@@ -116,8 +116,7 @@ ResultOf<F> through_layer(const Planned& plan, A... a) {
     const auto next = [](auto... x) {
         return target<F>()(x...);
     };
-    const std::span<const Drop> drops =
-        plan.dropped ? std::span<const Drop>(&plan.drop, 1) : std::span<const Drop>();
+    const std::span<const Drop> drops(plan.drops);
     using R = ResultOf<F>;
     if constexpr (F == vf::kBatchPut) {
         return vf::layer::batch_put(plan.decision, drops, next, a...);
@@ -139,7 +138,9 @@ ResultOf<F> through_layer(const Planned& plan, A... a) {
 }
 
 // The calls a call made within it, as the journal recorded them, each with
-// the plan's effect it had: applied again when the library makes them.
+// the plan's effect it had: applied again when the library makes them. The
+// cache mode's evictions are not the library's: the replay makes them
+// itself, after the call they are within.
 struct InnerPlan {
     Fn fn = vf::kVersion;
     std::uint64_t seq = 0;
@@ -147,6 +148,7 @@ struct InnerPlan {
     std::vector<InnerPlan> inner;
     std::size_t next = 0;  // the first not yet made
     bool made = false;
+    bool evicted = false;
 };
 inline std::vector<InnerPlan*> making;  // the calls in progress, innermost last
 
@@ -158,7 +160,7 @@ ResultOf<F> inner_call(A... a) {
     if (!making.empty()) {
         InnerPlan* outer = making.back();
         for (std::size_t i = outer->next; i < outer->inner.size(); ++i) {
-            if (outer->inner[i].fn == F) {
+            if (outer->inner[i].fn == F && !outer->inner[i].evicted) {
                 mine = &outer->inner[i];
                 outer->next = i + 1;
                 break;

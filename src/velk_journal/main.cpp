@@ -1,16 +1,25 @@
 // SPDX-License-Identifier: MIT
 // velk-journal: what a journal of libvelkfault's holds, checked against a
-// library (replay), shown as a timeline (trace). velk-replay is its replay
+// library (replay), shown as a timeline (trace), and the hit ratio each
+// namespace would have had at each capacity (curve). velk-replay is its replay
 // under the name it had first. Exit status as diff's: 0 the same, 1
 // different, 2 trouble (a journal or library that cannot be used, a
 // command line that cannot be followed).
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <new>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "faults/cache_spec.hpp"
+#include "journal/curve.hpp"
+#include "journal/svg.hpp"
+#include "velk_journal/curve_reader.hpp"
 #include "velk_journal/input.hpp"
 #include "velk_journal/replay.hpp"
 #include "velk_journal/trace.hpp"
@@ -25,7 +34,8 @@ constexpr int kTrouble = 2;
 
 const char* const kShortUsage =
     "usage: velk-journal replay JOURNAL [--lib LIBRARY] [--ignore NAME,...] [--trace FILE]\n"
-    "       velk-journal trace JOURNAL [--against LIBRARY] [--ignore NAME,...]\n";
+    "       velk-journal trace JOURNAL [--against LIBRARY] [--ignore NAME,...]\n"
+    "       velk-journal curve JOURNAL [--ns NS] [--policy lru,fifo,lfu,random] [--svg FILE] [--json]\n";
 
 const char* const kHelp =
     "\n"
@@ -40,6 +50,15 @@ const char* const kHelp =
     "trace   writes JOURNAL as a timeline in the Trace Event format to standard\n"
     "        output (open it in Perfetto or chrome://tracing); with --against, the\n"
     "        differences a replay against LIBRARY finds are on it.\n"
+    "curve   gives, per namespace of JOURNAL (values none are enough), the hits and\n"
+    "        misses of its reads at each capacity with each policy (lru, the\n"
+    "        default, exact at every capacity where it changes; the others at 64\n"
+    "        capacities): what VELKFAULT_CACHE=NS=CAPACITY:POLICY counts on the same\n"
+    "        calls, for a program that puts a key back at once when a read misses\n"
+    "        it (reloads it, or recomputes it), as programs with a miss path do.\n"
+    "        Random is seeded by VELKFAULT_SEED, as the cache mode is. A short\n"
+    "        table; --json the points, --svg FILE a chart of them; --ns one\n"
+    "        namespace.\n"
     "\n"
     "--ignore leaves out the members of those names wherever they are (location,\n"
     "created_at_ms, timestamp_ms, endpoint, node_id, ...); the name order lets the\n"
@@ -56,7 +75,31 @@ struct Command {
     bool library_given = false;
     std::string trace;
     Names ignore;
+    // curve's
+    std::optional<std::string> ns;
+    std::vector<velkfault::curve::Policy> policies;
+    std::string svg;
+    bool json = false;
+    std::vector<std::string> curve_options;  // as given, for a command that takes none
+    std::vector<std::string> other_options;  // replay's and trace's, which curve takes none of
 };
+
+// "lru,fifo": the policies in the order given, each once.
+std::string parse_policies(const std::string& list, std::vector<velkfault::curve::Policy>& out) {
+    for (std::size_t at = 0; at <= list.size();) {
+        const std::size_t comma = std::min(list.find(',', at), list.size());
+        const std::string name = list.substr(at, comma - at);
+        const velkfault::cache::Policy policy = velkfault::cache::policy_named(name);
+        if (policy == velkfault::cache::Policy::Unknown) {
+            return "--policy: unknown policy '" + name + "': the policies are lru, fifo, lfu and random";
+        }
+        if (std::find(out.begin(), out.end(), policy) == out.end()) {
+            out.push_back(policy);
+        }
+        at = comma + 1;
+    }
+    return {};
+}
 
 int usage(const Command& command, const std::string& why) {
     std::fprintf(stderr, "%s: %s\n%s", command.program.c_str(), why.c_str(), kShortUsage);
@@ -81,8 +124,14 @@ std::string parse(int argc, char** argv, Command& command) {
             command.verb = "help";
             return {};
         }
+        if (arg == "--json") {
+            command.json = true;
+            command.curve_options.push_back(arg);
+            continue;
+        }
+        const bool curve_option = arg == "--ns" || arg == "--policy" || arg == "--svg";
         const bool takes_value =
-            arg == "--lib" || arg == "--against" || arg == "--ignore" || arg == "--trace";
+            curve_option || arg == "--lib" || arg == "--against" || arg == "--ignore" || arg == "--trace";
         if (!takes_value) {
             return "unknown option '" + arg + "'";
         }
@@ -90,7 +139,16 @@ std::string parse(int argc, char** argv, Command& command) {
             return arg + " needs a value";
         }
         const std::string value = argv[++i];
-        if (arg == "--lib" || arg == "--against") {
+        (curve_option ? command.curve_options : command.other_options).push_back(arg);
+        if (arg == "--ns") {
+            command.ns = value;
+        } else if (arg == "--policy") {
+            if (std::string why = parse_policies(value, command.policies); !why.empty()) {
+                return why;
+            }
+        } else if (arg == "--svg") {
+            command.svg = value;
+        } else if (arg == "--lib" || arg == "--against") {
             command.library = value;
             command.library_given = true;
         } else if (arg == "--trace") {
@@ -112,11 +170,17 @@ std::string parse(int argc, char** argv, Command& command) {
         }
         command.verb = words[next++];
     }
-    if (command.verb != "replay" && command.verb != "trace") {
+    if (command.verb != "replay" && command.verb != "trace" && command.verb != "curve") {
         return "unknown command '" + command.verb + "'";
     }
     if (command.verb == "trace" && !command.trace.empty()) {
         return "--trace is replay's (trace writes its timeline to standard output)";
+    }
+    if (command.verb != "curve" && !command.curve_options.empty()) {
+        return command.curve_options.front() + " is an option of curve, not of " + command.verb;
+    }
+    if (command.verb == "curve" && !command.other_options.empty()) {
+        return command.other_options.front() + " is no option of curve";
     }
     if (next == words.size()) {
         return "no journal given";
@@ -137,6 +201,41 @@ std::string parse(int argc, char** argv, Command& command) {
         }
     }
     return {};
+}
+
+// The curves of a journal: a short table, or the points as JSON and a chart.
+int curve(const Command& command, Journal& journal) {
+    velkfault::curve::Options options;
+    if (!command.policies.empty()) {
+        options.policies = command.policies;
+    }
+    if (const char* seed = std::getenv("VELKFAULT_SEED"); seed != nullptr) {
+        if (std::string why = velkfault::cache::parse_seed(seed, options.seed); !why.empty()) {
+            throw Trouble{why};
+        }
+    }
+    std::vector<velkfault::curve::Curve> curves;
+    for (const velkfault::curve::Namespace& ns : read_traces(journal, command.ns)) {
+        curves.push_back(velkfault::curve::compute(ns, options));
+    }
+    if (command.ns && curves.empty()) {
+        throw Trouble{"the journal holds no call on the namespace '" + *command.ns + "'"};
+    }
+    if (!command.svg.empty()) {
+        const std::string svg = velkfault::curve::to_svg(curves);
+        std::FILE* out = std::fopen(command.svg.c_str(), "w");
+        bool written = out != nullptr && std::fwrite(svg.data(), 1, svg.size(), out) == svg.size();
+        written = out != nullptr && std::fclose(out) == 0 && written;
+        if (!written) {
+            throw Trouble{"cannot write " + command.svg + ": " + std::strerror(errno)};
+        }
+    }
+    if (command.json) {
+        std::fputs(velkfault::curve::to_json(curves).c_str(), stdout);
+    } else if (command.svg.empty()) {
+        write_table(curves, options.policies, stdout);
+    }
+    return kSame;
 }
 
 int run(int argc, char** argv) {
@@ -161,6 +260,9 @@ int run(int argc, char** argv) {
     set_limits(limits);
     try {
         Journal journal(command.journal);
+        if (command.verb == "curve") {
+            return curve(command, journal);
+        }
         if (command.verb == "trace") {
             if (!command.library_given) {
                 write_trace(journal, nullptr, stdout);

@@ -225,6 +225,7 @@ private:
         for (const std::size_t inner : call.inner) {
             plan.inner.push_back(plans_within(inner));
             const CallLine& line = journal_.calls()[inner];
+            plan.inner.back().evicted = line.evicted;
             const element parsed = journal_.parse(line);
             plan.inner.back().plan = planned(LineReader(line.line), parsed, line.fn);
         }
@@ -236,7 +237,7 @@ private:
     template <Fn F>
     void check_drop(const LineReader& reader, const Planned& plan, const ArgsOf<F>& args) {
         if constexpr (vf::kFunctions[F].per_item) {
-            if (!plan.dropped) {
+            if (!plan.dropped()) {
                 return;
             }
             std::int32_t count = 0;
@@ -251,9 +252,10 @@ private:
                 count = std::get<2>(args);
                 capacity = std::get<4>(args);
             }
-            if (vf::layer::droppable(true, count, capacity) <= plan.drop.item) {
-                reader.refuse(Where{nullptr, "plan"}, cat("it drops item ", plan.drop.item) +
-                                                          cat(" of a call of ", count) + " items");
+            const std::int32_t last = plan.drops.back().item;  // they are in order
+            if (vf::layer::droppable(true, count, capacity) <= last) {
+                reader.refuse(Where{nullptr, "plan"},
+                              cat("it drops item ", last) + cat(" of a call of ", count) + " items");
             }
         } else {
             (void)reader;
@@ -292,7 +294,7 @@ private:
             seen.via = std::get<kCallback>(args) != nullptr && plan.plan.decision.kind != Decision::FailCall;
             std::get<kCallback + 1>(args) = &seen;
         }
-        if (plan.plan.decision.kind != Decision::Pass || plan.plan.dropped ||
+        if (plan.plan.decision.kind != Decision::Pass || plan.plan.dropped() ||
             plan.plan.decision.delay_us != 0) {
             ++verdict_.planned;
         }
@@ -373,14 +375,29 @@ private:
                 alive_.erase(std::get<0>(args));
             }
         }
+        evictions(plan);
+    }
+
+    // The cache mode removed a put's victims within it, with calls the
+    // library never made: the replay makes them, once the call they are
+    // within is done, and compares their answers as any call's.
+    void evictions(const InnerPlan& plan) {
+        for (const InnerPlan& inner : plan.inner) {
+            if (inner.evicted) {
+                const auto index = static_cast<std::size_t>(journal_.find(inner.seq));
+                make<vf::kBatchDeleteItems>(index, journal_.parse(journal_.calls()[index]));
+            } else {
+                evictions(inner);
+            }
+        }
     }
 
     // A recorded plan's effect on a call the library made within this one
     // that the library did not make again: the answers may not tell.
     static void not_made(const InnerPlan& plan, Comparer::Found& found) {
         for (const InnerPlan& inner : plan.inner) {
-            const bool effect = inner.plan.decision.kind != Decision::Pass || inner.plan.dropped;
-            if (!inner.made && effect) {
+            const bool effect = inner.plan.decision.kind != Decision::Pass || inner.plan.dropped();
+            if (!inner.made && effect && !inner.evicted) {
                 found.push_back(std::string("the library did not make ") + vf::kFunctions[inner.fn].name +
                                 cat(" within it (call ", inner.seq) +
                                 "), so the plan's effect on it could not be applied");

@@ -56,6 +56,29 @@ if(NOT journal MATCHES "\"values\": \"none\"" OR NOT journal MATCHES "\"call\": 
   message(FATAL_ERROR "velkfault-run --journal: the journal lacks the failed put:\n${journal}")
 endif()
 
+# The cache mode: a value larger than the capacity is refused (the program
+# reads nothing back), the table at exit says so, the report holds it; on,
+# as namespaces declare, nothing is refused; a malformed spec stops at load.
+expect_run("velkfault-run --cache with a spec" 1
+  "libvelkfault cache mode:.*\n  ns +1 +5 +lru +0 +1 +0\\.0 +0 +0 +1 +0\n"
+  --cache ns=5:lru -- ${CMAKE_COMMAND} -E env VELKFAULT_CACHE_REPORT=${WORK}/cache.json ${velkmock_emulator} ${PROGRAM})
+file(READ ${WORK}/cache.json report)
+if(NOT report MATCHES "\"handle\": \"h1\", \"ns\": \"ns\", \"capacity\": 5, \"policy\": \"lru\", \"hits\": 0, \"misses\": 1, \"evictions\": 0, \"evicted_bytes\": 0, \"refused\": 1, \"peak_bytes\": 0")
+  message(FATAL_ERROR "VELKFAULT_CACHE_REPORT: not the run's counts:\n${report}")
+endif()
+expect_run("velkfault-run --cache without a spec" 0 "  ns +1 +none +lru +1 +0 +100\\.0"
+  --cache -- ${velkmock_emulator} ${PROGRAM})
+expect("a report that cannot be written, and no table" 1
+  "^library version[^\n]*\nstored at , read back \"\"\nlibvelkfault: VELKFAULT_CACHE_REPORT '${WORK}/no/such\\.json': No such file or directory\n$"
+  ENV ${both} "VELKFAULT_CACHE=ns=5:lru" "VELKFAULT_CACHE_TABLE=0" "VELKFAULT_CACHE_REPORT=${WORK}/no/such.json"
+  COMMAND ${PROGRAM})
+expect("a malformed cache spec" 2 "^libvelkfault: VELKFAULT_CACHE rule 'ns=1:LRU': unknown policy 'LRU'"
+  ENV ${both} "VELKFAULT_CACHE=ns=1:LRU" COMMAND ${PROGRAM})
+expect("a malformed seed" 2 "^libvelkfault: VELKFAULT_SEED 'x'"
+  ENV ${both} "VELKFAULT_CACHE=on" "VELKFAULT_SEED=x" COMMAND ${PROGRAM})
+expect("a cache spec behind the mock" 2 "VELKFAULT_CACHE cannot take effect"
+  ENV "LD_PRELOAD=${MOCK} ${FAULT}" "VELKFAULT_CACHE=on" COMMAND ${PROGRAM})
+
 # The mock loaded as a plugin, calling its own exported names: with no plan
 # the fault library changes nothing; with one, the plan reaches those calls.
 expect("the mock as an RTLD_LOCAL plugin, no plan" 0 "plugin: put 0, delete 0 with status 0"

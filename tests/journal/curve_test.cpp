@@ -298,6 +298,7 @@ TEST(Curve, ChartRenders) {
     std::vector<Call> calls = program(3);
     velkfault::curve::Namespace ns = record(calls);
     ns.caches[0].declare(1000);
+    ns.caches[1].declare(1100);  // close by: one label for both
     ns.name = "sessions <&> \"quoted\"";
     const velkfault::curve::Options options{{Policy::Lru, Policy::Fifo, Policy::Lfu, Policy::Random}, 1};
     velkfault::curve::Namespace unread{"unread", std::vector<Trace>(1)};
@@ -305,7 +306,8 @@ TEST(Curve, ChartRenders) {
         unread.caches[0].store(key, 5);
         unread.caches[0].end_put();
     }
-    Curve lonely;  // reads, and not one point
+    unread.caches[0].declare(5);  // at the left edge: its label starts there
+    Curve lonely;                 // reads, and not one point
     lonely.ns = "lonely";
     lonely.reads = 3;
     const Curve curves[] = {velkfault::curve::compute(ns, options),
@@ -326,7 +328,9 @@ TEST(Curve, ChartRenders) {
         EXPECT_EQ(std::string(magic + 1, 3), "PNG") << name;
     }
     EXPECT_NE(charts[0].second.find("sessions &lt;&amp;&gt; &quot;quoted&quot;"), std::string::npos);
-    EXPECT_NE(charts[0].second.find("declared 1000 B"), std::string::npos);
+    EXPECT_NE(charts[0].second.find(">declared 1000 B, 1.1 KiB<"), std::string::npos);
+    EXPECT_NE(charts[0].second.find("text-anchor=\"start\" fill=\"#555555\">declared 5 B<"),
+              std::string::npos);
     EXPECT_NE(charts[0].second.find("no reads recorded"), std::string::npos);
     EXPECT_NE(charts[0].second.find("1,000 uses"), std::string::npos);
     EXPECT_NE(charts[0].second.find("nothing stored through the recorded handles"), std::string::npos);
