@@ -6,11 +6,14 @@
 
 #include <bit>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <string>
 #include <vector>
 
+#include "journal/journal.hpp"
 #include "journal/json.hpp"
 #include "journal/writer.hpp"
 #include "velk_journal/builder.hpp"
@@ -163,4 +166,47 @@ TEST(JournalFormat, TheMarkOfWhatWasNotReadIsNoText) {
         ASSERT_NE(back, nullptr) << json.text;
         EXPECT_STREQ(back, expected) << json.text;
     }
+}
+
+// What a program is stopped for at load, said here rather than by the
+// program's exit: the journal's variables and the files it will not add to.
+TEST(JournalFile, RefusesWhatItCannotUseSayingWhy) {
+    namespace journal = velkfault::journal;
+    const std::string dir = ::testing::TempDir();
+    const auto write = [](const std::string& path, const std::string& text) {
+        std::FILE* file = std::fopen(path.c_str(), "w");
+        ASSERT_NE(file, nullptr);
+        std::fputs(text.c_str(), file);
+        std::fclose(file);
+    };
+    const std::string version2 = "{\"journal\": \"velkfault\", \"version\": 2, \"values\": \"full\"";
+    write(dir + "other.jsonl", "{\"something\": \"else\"}\n");
+    write(dir + "no-epoch.jsonl", version2 + "}\n");
+    write(dir + "no-seq.jsonl", version2 + ", \"epoch_ns\": 1}\n");
+    write(dir + "moved.jsonl", version2 + ", \"epoch_ns\": 1, \"seq\": \"00000000\", \"processes\": \"00000000\"}\n");
+    const struct {
+        const char* path;    // relative to the test's folder, or absolute
+        const char* values;  // VELKFAULT_JOURNAL_VALUES
+        const char* why;     // what open_from_environment says
+    } cases[] = {
+        {"x.jsonl", "some", "VELKFAULT_JOURNAL_VALUES is 'some', not full, hash or none"},
+        {"no/such/folder/x.jsonl", "hash", "cannot open"},
+        {"other.jsonl", "none", "other.jsonl: it is not a journal of this version"},
+        {"no-epoch.jsonl", "full", "no-epoch.jsonl: its header has no epoch_ns"},
+        {"no-seq.jsonl", "full", "no-seq.jsonl: its header has no seq"},
+        {"moved.jsonl", "full", "moved.jsonl: its header's"},
+    };
+    for (const auto& c : cases) {
+        setenv("VELKFAULT_JOURNAL", (dir + c.path).c_str(), 1);
+        setenv("VELKFAULT_JOURNAL_VALUES", c.values, 1);
+        const std::string problem = journal::open_from_environment();
+        EXPECT_NE(problem.find(c.why), std::string::npos) << c.path << ": " << problem;
+        EXPECT_FALSE(journal::on()) << c.path;
+    }
+    setenv("VELKFAULT_JOURNAL", "", 1);
+    EXPECT_EQ(journal::open_from_environment(), "");
+    unsetenv("VELKFAULT_JOURNAL");
+    unsetenv("VELKFAULT_JOURNAL_VALUES");
+    EXPECT_EQ(journal::open_from_environment(), "");
+    EXPECT_FALSE(journal::on());
 }
