@@ -257,6 +257,74 @@ TEST(ReplayComparison, NamesEachDifferenceAndNothingElse) {
              vj::query_out(c, 1, &r);
          },
          {"out.results[0].metadata[0][1]: recorded \"1\", replayed \"2\""}},
+        // A recording of another shape than the answer is a difference, never
+        // a pass: each member the table reads, of the wrong type.
+        {"an answer that is no object",
+         "[1]",
+         [](Comparer& c) { put_out(c, {result(0, "x")}); },
+         {"out: recorded [1], replayed an answer"}},
+        {"a number recorded as text",
+         R"({"results": [{"status": "0", "location": "x"}]})",
+         [](Comparer& c) { put_out(c, {result(0, "x")}); },
+         {"out.results[0].status: recorded \"0\", replayed 0"}},
+        {"a record that is no object",
+         R"({"results": [1]})",
+         [](Comparer& c) { put_out(c, {result(0, "x")}); },
+         {"out.results[0]: recorded 1, replayed a record"}},
+        {"records that are no array",
+         R"({"results": {"status": 0}})",
+         [](Comparer& c) { put_out(c, {result(0, "x")}); },
+         {"out.results: recorded {\"status\":0}, replayed 1 records"}},
+        {"a text recorded as a number",
+         R"({"results": [{"status": 0, "location": 7}]})",
+         [](Comparer& c) { put_out(c, {result(0, "x")}); },
+         {"out.results[0].location: recorded 7, replayed \"x\""}},
+        {"a value that is no object",
+         R"({"items": [{"status": 1, "length": 1, "value": "a"}]})",
+         [](Comparer& c) { get_into_out(c, {"a"}, {1}); },
+         {"out.items[0].value: recorded \"a\", replayed \"a\""}},
+        {"a flag",
+         R"({"callbacks": [{"count": 1, "items": [{"status": 1, "length": 1, "null": true, "value": {"length": 1, "base64": "YQ=="}}]}]})",
+         [](Comparer& c) {
+             static const char a = 'a';
+             Lent lent;
+             lent.calls.push_back(Lent::Call{1, {&a}, {1}, {1}});
+             vj::Calls<velkfault::kBatchGet>::out(c, VELK_OK, lent);
+         },
+         {"out.callbacks[0].items[0].null: recorded true, replayed false"}},
+        {"a member the library leaves null",
+         R"({"results": [{"key": "k", "status": "ok", "replica_count": 1, "value_len": 0, "metadata": null, "details": [{"x": 1}]}]})",
+         [](Comparer& c) {
+             velk_query_result_t r{};
+             text(r.key, "k");
+             text(r.status, "ok");
+             r.replica_count = 1;
+             vj::query_out(c, 1, &r);
+         },
+         {"out.results[0].details: recorded [{\"x\":1}], replayed null"}},
+        {"a metadata pair that is no pair",
+         R"({"results": [{"key": "k", "status": "ok", "replica_count": 1, "value_len": 0, "metadata": [["m"]], "details": null}]})",
+         [](Comparer& c) {
+             velk_meta_pair_t pair{"m", "1"};
+             velk_query_result_t r{};
+             text(r.key, "k");
+             text(r.status, "ok");
+             r.replica_count = 1;
+             r.metadata = &pair;
+             r.metadata_count = 1;
+             vj::query_out(c, 1, &r);
+         },
+         {"out.results[0].metadata[0]: recorded [\"m\"], replayed a pair"}},
+        {"a listing with another record, order ignored",
+         two.c_str(),
+         [&](Comparer& c) { list_out(c, {a, info("c", 0.5)}, 2); },
+         {"out.infos[\"c\"]: recorded nothing, replayed a record", "out.infos[\"b\"]: recorded"},
+         Names{"order"}},
+        {"a listing's record without its name, order ignored",
+         R"({"infos": [{"policy_param": 0.5}], "total": 1})",
+         [&](Comparer& c) { list_out(c, {a}, 1); },
+         {"out.infos[\"a\"]: recorded nothing, replayed a record", "out.infos[\"{\\\"policy_param\\\":0.5}\"]: recorded"},
+         Names{"order"}},
         {"what a callback was lent",
          R"({"callbacks": [{"count": 1, "items": [{"status": 1, "length": 1, "null": false, "value": {"length": 1, "base64": "YQ=="}}]}]})",
          [](Comparer& c) {

@@ -2,7 +2,8 @@
 /* The mock with one answer changed, for velk-journal to find: which one
  * VELKMOCK_MUTANT says (a status, a length, a byte, the order of two items,
  * a record's field, a number past 2^53, a double's last bit, a create that
- * fails after the first or from the first, a flat delete that does not go
+ * fails after the first or from the first, a create without its configuration
+ * that sets errno or makes a handle, a flat delete that does not go
  * through the exported delete with items); with none, it answers as the
  * mock does. Everything else is the mock's. */
 #define _GNU_SOURCE
@@ -111,6 +112,14 @@ VELK_API velk_client* velk_client_create(const void* config) {
     Next next;
     void* found = mock("velk_client_create");
     memcpy(&next, &found, sizeof next);
+    if (config == NULL && mutant("errno")) {
+        errno = EINVAL;
+        return NULL;
+    }
+    if (config == NULL && mutant("handle")) {
+        static const int some = 0;
+        return next(&some);
+    }
     if ((mutant("create") && made > 0) || mutant("first-create")) {
         errno = ENOMEM;
         return NULL;

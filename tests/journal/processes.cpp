@@ -75,6 +75,8 @@ std::string get(velk_client* client, const char* key) {
 // The calls whose answers have the most to compare.
 void exact_answers(velk_client* client) {
     velk_namespace_options_t options{(int64_t{1} << 53) + 2, "lfu", 0.1};
+    // A create that fails: what the library leaves in errno is compared.
+    check(velk_client_create(nullptr) == nullptr, "a create without its configuration");
     check(velk_create_namespace(client, "exact", &options) == VELK_OK, "a create of a namespace");
     const std::string values[] = {"first", "second", "third"};
     velk_put_item_t items[3];

@@ -174,11 +174,16 @@ foreach(mutation IN LISTS mutations)
   expect("the mutant '${name}'" 1 "call [0-9]+ ${pattern}.*1 diverged"
     ENV "VELKMOCK_MUTANT=${name}" COMMAND ${REPLAY} ${WORK}/processes.jsonl --lib ${MUTANT} --ignore order)
 endforeach()
-# A library whose later creates fail, or whose first does, or that does a
+# A library whose later creates fail, or whose first does, whose failing
+# create sets errno or makes a handle after all, or that does a
 # flat delete without the exported delete with items the recording's plan
 # changed: each said, as a divergence or as a library that cannot be used.
 expect("the mutant 'create'" 1 "call [0-9]+ velk_client_create \\(process 2\\): rc: recorded \"h1\", replayed null"
   ENV "VELKMOCK_MUTANT=create" COMMAND ${REPLAY} ${WORK}/processes.jsonl --lib ${MUTANT})
+expect("the mutant 'errno'" 1 "velk_client_create \\(process 1\\): errno: recorded \"unchanged\", replayed 22"
+  ENV "VELKMOCK_MUTANT=errno" COMMAND ${REPLAY} ${WORK}/processes.jsonl --lib ${MUTANT})
+expect("the mutant 'handle'" 1 "velk_client_create \\(process 1\\): rc: recorded null, replayed a handle"
+  ENV "VELKMOCK_MUTANT=handle" COMMAND ${REPLAY} ${WORK}/processes.jsonl --lib ${MUTANT})
 expect("the mutant 'first-create'" 2 "cannot be used: the journal's first create \\(call 1\\) made a handle, here it made none: Cannot allocate memory"
   ENV "VELKMOCK_MUTANT=first-create" COMMAND ${REPLAY} ${WORK}/processes.jsonl --lib ${MUTANT})
 expect("the mutant 'no-inner'" 1 "velk_batch_delete: the library did not make velk_batch_delete_items within it \\(call [0-9]+\\), so the plan's effect on it could not be applied"
