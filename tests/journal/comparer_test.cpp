@@ -103,6 +103,17 @@ void get_into_out(Comparer& c, std::vector<std::string> values, std::vector<int3
                                              sizes.data(), statuses.data(), lens.data(), nullptr);
 }
 
+// A query's one result, for key "k", with the one pair given (or none).
+void query_out(Comparer& c, velk_meta_pair_t* pair) {
+    velk_query_result_t r{};
+    text(r.key, "k");
+    text(r.status, "ok");
+    r.replica_count = 1;
+    r.metadata = pair;
+    r.metadata_count = pair != nullptr ? 1 : 0;
+    vj::query_out(c, 1, &r);
+}
+
 void list_out(Comparer& c, std::vector<velk_namespace_info_t> infos, int total) {
     vj::Calls<velkfault::kListNamespaces>::out(c, static_cast<int>(infos.size()), nullptr, infos.data(),
                                                static_cast<int>(infos.size()), &total);
@@ -248,13 +259,7 @@ TEST(ReplayComparison, NamesEachDifferenceAndNothingElse) {
          R"({"results": [{"key": "k", "status": "ok", "replica_count": 1, "value_len": 0, "metadata": [["m", "1"]], "details": null}]})",
          [](Comparer& c) {
              velk_meta_pair_t pair{"m", "2"};
-             velk_query_result_t r{};
-             text(r.key, "k");
-             text(r.status, "ok");
-             r.replica_count = 1;
-             r.metadata = &pair;
-             r.metadata_count = 1;
-             vj::query_out(c, 1, &r);
+             query_out(c, &pair);
          },
          {"out.results[0].metadata[0][1]: recorded \"1\", replayed \"2\""}},
         // A recording of another shape than the answer is a difference, never
@@ -294,36 +299,27 @@ TEST(ReplayComparison, NamesEachDifferenceAndNothingElse) {
          {"out.callbacks[0].items[0].null: recorded true, replayed false"}},
         {"a member the library leaves null",
          R"({"results": [{"key": "k", "status": "ok", "replica_count": 1, "value_len": 0, "metadata": null, "details": [{"x": 1}]}]})",
-         [](Comparer& c) {
-             velk_query_result_t r{};
-             text(r.key, "k");
-             text(r.status, "ok");
-             r.replica_count = 1;
-             vj::query_out(c, 1, &r);
-         },
+         [](Comparer& c) { query_out(c, nullptr); },
          {"out.results[0].details: recorded [{\"x\":1}], replayed null"}},
         {"a metadata pair that is no pair",
          R"({"results": [{"key": "k", "status": "ok", "replica_count": 1, "value_len": 0, "metadata": [["m"]], "details": null}]})",
          [](Comparer& c) {
              velk_meta_pair_t pair{"m", "1"};
-             velk_query_result_t r{};
-             text(r.key, "k");
-             text(r.status, "ok");
-             r.replica_count = 1;
-             r.metadata = &pair;
-             r.metadata_count = 1;
-             vj::query_out(c, 1, &r);
+             query_out(c, &pair);
          },
          {"out.results[0].metadata[0]: recorded [\"m\"], replayed a pair"}},
         {"a listing with another record, order ignored",
          two.c_str(),
-         [&](Comparer& c) { list_out(c, {a, info("c", 0.5)}, 2); },
+         [&](Comparer& c) {
+             list_out(c, {a, info("c", 0.5)}, 2);
+         },
          {"out.infos[\"c\"]: recorded nothing, replayed a record", "out.infos[\"b\"]: recorded"},
          Names{"order"}},
         {"a listing's record without its name, order ignored",
          R"({"infos": [{"policy_param": 0.5}], "total": 1})",
          [&](Comparer& c) { list_out(c, {a}, 1); },
-         {"out.infos[\"a\"]: recorded nothing, replayed a record", "out.infos[\"{\\\"policy_param\\\":0.5}\"]: recorded"},
+         {"out.infos[\"a\"]: recorded nothing, replayed a record",
+          "out.infos[\"{\\\"policy_param\\\":0.5}\"]: recorded"},
          Names{"order"}},
         {"what a callback was lent",
          R"({"callbacks": [{"count": 1, "items": [{"status": 1, "length": 1, "null": false, "value": {"length": 1, "base64": "YQ=="}}]}]})",

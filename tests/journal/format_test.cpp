@@ -183,7 +183,8 @@ TEST(JournalFile, RefusesWhatItCannotUseSayingWhy) {
     write(dir + "other.jsonl", "{\"something\": \"else\"}\n");
     write(dir + "no-epoch.jsonl", version2 + "}\n");
     write(dir + "no-seq.jsonl", version2 + ", \"epoch_ns\": 1}\n");
-    write(dir + "moved.jsonl", version2 + ", \"epoch_ns\": 1, \"seq\": \"00000000\", \"processes\": \"00000000\"}\n");
+    write(dir + "moved.jsonl",
+          version2 + ", \"epoch_ns\": 1, \"seq\": \"00000000\", \"processes\": \"00000000\"}\n");
     const struct {
         const char* path;    // relative to the test's folder, or absolute
         const char* values;  // VELKFAULT_JOURNAL_VALUES
