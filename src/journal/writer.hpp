@@ -93,13 +93,7 @@ public:
         if (!array(name, list)) {
             return;
         }
-        json_.open_array();
-        for (std::int32_t i = 0; i < count; ++i) {
-            json_.open_object();
-            each(*this, list[i], i);
-            json_.close_object();
-        }
-        json_.close_array();
+        record_array(list, count, each);
     }
 
     void texts(const char* name, const char* const* const& list, std::int32_t count) {
